@@ -1,0 +1,213 @@
+#include "input/free_format.hpp"
+
+#include <algorithm>
+#include <charconv>
+#include <cstring>
+
+namespace tarvo {
+
+namespace {
+
+bool is_blank(char c) { return c == ' ' || c == '\t' || c == '\r'; }
+
+std::string shown(std::string_view token) {
+  constexpr std::size_t max_shown = 40;
+  std::string s(token.substr(0, max_shown));
+  if (token.size() > max_shown) s += "...";
+  return "'" + s + "'";
+}
+
+}  // namespace
+
+bool parse_integer(std::string_view token, int& out) {
+  if (!token.empty() && token.front() == '+') token.remove_prefix(1);
+  if (token.empty()) return false;
+  const char* end = token.data() + token.size();
+  auto [p, ec] = std::from_chars(token.data(), end, out);
+  return ec == std::errc() && p == end;
+}
+
+bool parse_real(std::string_view token, float& out) {
+  if (!token.empty() && token.front() == '+') token.remove_prefix(1);
+  if (token.empty() || token.front() == '+') return false;
+  // Exponents may be written with D as well as E.
+  char buf[64];
+  if (token.size() >= sizeof buf) return false;
+  std::size_t n = 0;
+  for (char c : token) buf[n++] = (c == 'd' || c == 'D') ? 'e' : c;
+  const char* first = buf;
+  const char* end = buf + n;
+  // Only numbers: from_chars would also take "infinity"-like words; those are
+  // accepted, but hexadecimal forms never reach it because 'x' is rejected.
+  auto [p, ec] = std::from_chars(first, end, out, std::chars_format::general);
+  return ec == std::errc() && p == end;
+}
+
+bool FreeFormatReader::at_end() const {
+  for (std::size_t i = pos_; i < text_.size(); ++i)
+    if (!is_blank(text_[i]) && text_[i] != '\n') return false;
+  return true;
+}
+
+void FreeFormatReader::skip_rest_of_line() {
+  while (pos_ < text_.size() && text_[pos_] != '\n') ++pos_;
+  if (pos_ < text_.size()) {
+    ++pos_;
+    ++line_;
+  }
+}
+
+FreeFormatReader::Status FreeFormatReader::skip_line() {
+  if (pos_ >= text_.size()) {
+    fail_line_ = line_;
+    problem_ = "end of file";
+    return Status::end_of_file;
+  }
+  skip_rest_of_line();
+  return Status::ok;
+}
+
+template <class Store>
+FreeFormatReader::Status FreeFormatReader::read_list(std::size_t n, Store&& store) {
+  bool after_value = false;  // a value was read and its separator is not yet consumed
+  std::size_t idx = 0;
+  const std::size_t size = text_.size();
+  while (idx < n) {
+    // Skip blanks and line ends.
+    while (pos_ < size) {
+      char c = text_[pos_];
+      if (is_blank(c)) {
+        ++pos_;
+      } else if (c == '\n') {
+        ++pos_;
+        ++line_;
+      } else {
+        break;
+      }
+    }
+    if (pos_ >= size) {
+      fail_line_ = line_;
+      problem_ = "end of file";
+      return Status::end_of_file;
+    }
+    char c = text_[pos_];
+    if (c == '/') {
+      fail_line_ = line_;
+      skip_rest_of_line();
+      return Status::ok;
+    }
+    if (c == ',') {
+      ++pos_;
+      if (after_value)
+        after_value = false;
+      else
+        ++idx;  // null value: item unchanged
+      continue;
+    }
+    // A token: up to a blank, comma, slash or line end; quotes may hold any of them.
+    std::size_t start = pos_;
+    bool quoted = false;
+    std::size_t value_start = start;
+    // A repeat count r* before the value.
+    std::size_t repeat = 1;
+    {
+      std::size_t q = pos_;
+      while (q < size && text_[q] >= '0' && text_[q] <= '9') ++q;
+      if (q > pos_ && q < size && text_[q] == '*') {
+        int r = 0;
+        if (!parse_integer(text_.substr(pos_, q - pos_), r) || r <= 0) {
+          fail_line_ = line_;
+          problem_ = "bad repeat count " + shown(text_.substr(pos_, q - pos_));
+          skip_rest_of_line();
+          return Status::bad_value;
+        }
+        repeat = static_cast<std::size_t>(r);
+        value_start = q + 1;
+      }
+    }
+    pos_ = value_start;
+    std::string_view token;
+    std::string unquoted;
+    if (pos_ < size && (text_[pos_] == '\'' || text_[pos_] == '"')) {
+      const char quote = text_[pos_];
+      quoted = true;
+      ++pos_;
+      bool closed = false;
+      while (pos_ < size && text_[pos_] != '\n') {
+        if (text_[pos_] == quote) {
+          if (pos_ + 1 < size && text_[pos_ + 1] == quote) {
+            unquoted += quote;
+            pos_ += 2;
+            continue;
+          }
+          ++pos_;
+          closed = true;
+          break;
+        }
+        unquoted += text_[pos_++];
+      }
+      if (!closed) {
+        fail_line_ = line_;
+        problem_ = "unterminated quoted text";
+        skip_rest_of_line();
+        return Status::bad_value;
+      }
+      token = unquoted;
+    } else {
+      std::size_t q = pos_;
+      while (q < size && !is_blank(text_[q]) && text_[q] != '\n' && text_[q] != ',' &&
+             text_[q] != '/')
+        ++q;
+      token = text_.substr(pos_, q - pos_);
+      pos_ = q;
+    }
+    const bool null_value = !quoted && token.empty();  // "r*" alone
+    (void)start;
+    for (std::size_t r = 0; r < repeat && idx < n; ++r, ++idx) {
+      if (null_value) continue;
+      if (!store(idx, token, quoted)) {
+        fail_line_ = line_;
+        skip_rest_of_line();
+        return Status::bad_value;
+      }
+    }
+    after_value = true;
+  }
+  fail_line_ = line_;
+  skip_rest_of_line();
+  return Status::ok;
+}
+
+FreeFormatReader::Status FreeFormatReader::read(const Item* items, std::size_t n) {
+  return read_list(n, [&](std::size_t i, std::string_view token, bool quoted) {
+    const Item& item = items[i];
+    switch (item.kind) {
+      case Item::Kind::integer:
+        if (!quoted && parse_integer(token, *static_cast<int*>(item.target))) return true;
+        problem_ = std::string("expected an integer (") + item.name + "), found " + shown(token);
+        return false;
+      case Item::Kind::real:
+        if (!quoted && parse_real(token, *static_cast<float*>(item.target))) return true;
+        problem_ = std::string("expected a number (") + item.name + "), found " + shown(token);
+        return false;
+      case Item::Kind::chars: {
+        char* out = static_cast<char*>(item.target);
+        const std::size_t k = std::min(item.length, token.size());
+        std::memcpy(out, token.data(), k);
+        std::memset(out + k, ' ', item.length - k);
+        return true;
+      }
+    }
+    return false;
+  });
+}
+
+FreeFormatReader::Status FreeFormatReader::read_reals(float* out, std::size_t n, const char* name) {
+  return read_list(n, [&](std::size_t i, std::string_view token, bool quoted) {
+    if (!quoted && parse_real(token, out[i])) return true;
+    problem_ = std::string("expected a number (") + name + "), found " + shown(token);
+    return false;
+  });
+}
+
+}  // namespace tarvo

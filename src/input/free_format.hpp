@@ -1,0 +1,71 @@
+#pragma once
+// Free-format ("list-directed") reading of the text inputs.
+//
+// A read fills a list of items. It starts at the beginning of a line, takes
+// values separated by blanks, tabs, carriage returns, commas or line ends,
+// continues over further lines until the list is full and then skips the rest
+// of its last line. `r*v` stands for r copies of v and `r*` for r null values;
+// a comma right after another separator is a null value; a null value leaves
+// its item unchanged. A slash ends the read early and leaves the remaining
+// items unchanged. Character items may be quoted ('..' or "..") or not.
+#include <cstddef>
+#include <initializer_list>
+#include <string>
+#include <string_view>
+
+namespace tarvo {
+
+class FreeFormatReader {
+ public:
+  enum class Status { ok, end_of_file, bad_value };
+
+  // One item of a read list: where the value goes and of what kind it is.
+  struct Item {
+    enum class Kind { integer, real, chars };
+    Kind kind;
+    void* target;
+    std::size_t length;  // characters, for Kind::chars
+    const char* name;    // what the item is, for messages
+  };
+  static Item integer(int& v, const char* name) { return {Item::Kind::integer, &v, 0, name}; }
+  static Item real(float& v, const char* name) { return {Item::Kind::real, &v, 0, name}; }
+  static Item chars(char* v, std::size_t n, const char* name) {
+    return {Item::Kind::chars, v, n, name};
+  }
+
+  explicit FreeFormatReader(std::string_view text) : text_(text) {}
+
+  // One read of the given list.
+  Status read(std::initializer_list<Item> items) { return read(items.begin(), items.size()); }
+  Status read(const Item* items, std::size_t n);
+
+  // One read of n reals into out[0..n-1] (a grid row).
+  Status read_reals(float* out, std::size_t n, const char* name);
+
+  // Skips one line (a read with an empty list); end_of_file when none is left.
+  Status skip_line();
+
+  // Line (1-based) where the last read failed or ended.
+  int line() const { return fail_line_; }
+  // What went wrong in the last failed read.
+  const std::string& problem() const { return problem_; }
+  // True when nothing but blanks is left.
+  bool at_end() const;
+
+ private:
+  template <class Store>
+  Status read_list(std::size_t n, Store&& store);
+  void skip_rest_of_line();
+
+  std::string_view text_;
+  std::size_t pos_ = 0;
+  int line_ = 1;
+  int fail_line_ = 0;
+  std::string problem_;
+};
+
+// Parses a whole token as a value; false when the token is not one.
+bool parse_integer(std::string_view token, int& out);
+bool parse_real(std::string_view token, float& out);
+
+}  // namespace tarvo

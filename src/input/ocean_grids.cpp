@@ -1,0 +1,137 @@
+#include "input/ocean_grids.hpp"
+
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <limits>
+
+#include "input/free_format.hpp"
+#include "input/input_error.hpp"
+#include "input/text_file.hpp"
+
+namespace tarvo {
+
+namespace {
+
+std::vector<float> read_elevation(const std::string& path, const std::string& shown) {
+  std::FILE* f = std::fopen(path.c_str(), "rb");
+  if (!f) throw InputError(shown, 0, std::string("cannot open: ") + std::strerror(errno));
+  std::vector<float> grid(static_cast<std::size_t>(OceanGrids::elev_cols) * OceanGrids::elev_rows);
+  // One direct-access record of raw little-endian 32-bit reals; a longer file
+  // is read for its first record only.
+  const std::size_t got = std::fread(grid.data(), 1, OceanGrids::elev_record_bytes, f);
+  std::fclose(f);
+  if (got != static_cast<std::size_t>(OceanGrids::elev_record_bytes))
+    throw InputError(shown, 0,
+                     "expected one record of " + std::to_string(OceanGrids::elev_record_bytes) +
+                         " bytes (1440 x 721 32-bit reals), found " + std::to_string(got));
+  return grid;
+}
+
+}  // namespace
+
+void parse_monthly_grid(std::string_view text, int m, std::vector<float>& out,
+                        const std::string& shown_name) {
+  FreeFormatReader reader(text);
+  float row[OceanGrids::clim_cols];
+  for (int j = 1; j <= OceanGrids::clim_rows; ++j) {
+    auto status = reader.read_reals(row, OceanGrids::clim_cols, "grid value");
+    if (status == FreeFormatReader::Status::end_of_file)
+      throw InputError(shown_name, reader.line(),
+                       "end of file in row " + std::to_string(j) + " of 180 (360 values a row)");
+    if (status == FreeFormatReader::Status::bad_value)
+      throw InputError(shown_name, reader.line(),
+                       reader.problem() + " in row " + std::to_string(j));
+    for (int i = 1; i <= OceanGrids::clim_cols; ++i) out[OceanGrids::clim_index(m, j, i)] = row[i - 1];
+  }
+}
+
+OceanGrids read_climatology(const std::string& data_dir) {
+  OceanGrids g;
+  const std::string prefix = data_dir.empty() ? std::string() : data_dir + "/";
+  const std::string shown_prefix = data_dir.empty() ? std::string() : data_dir + "/";
+  g.elev_grid = read_elevation(prefix + "bathsmooth2.dat", shown_prefix + "bathsmooth2.dat");
+  const std::size_t n = static_cast<std::size_t>(OceanGrids::months) * OceanGrids::clim_rows *
+                        OceanGrids::clim_cols;
+  g.mld_clim.assign(n, 0.0f);
+  g.strat_clim.assign(n, 0.0f);
+  for (int m = 1; m <= OceanGrids::months; ++m) {
+    char mm[3];
+    std::snprintf(mm, sizeof mm, "%02d", m);
+    const std::string mix = "mix" + std::string(mm);
+    const std::string strat = "stratnorm" + std::string(mm);
+    const std::string mix_text = read_whole_file(prefix + mix, shown_prefix + mix);
+    const std::string strat_text = read_whole_file(prefix + strat, shown_prefix + strat);
+    parse_monthly_grid(mix_text, m, g.mld_clim, shown_prefix + mix);
+    parse_monthly_grid(strat_text, m, g.strat_clim, shown_prefix + strat);
+  }
+  return g;
+}
+
+bool ocean_at_in_range(float lat, float lon) {
+  const float y = lat + 90.501f;                  // one-degree rows j and j + 1
+  const float yb = (lat + 90.0f) * 4.0f + 1.0f;   // quarter-degree rows jb and jb + 1
+  const float xb = (lon + 0.01f) * 4.0f + 1.0f;   // quarter-degree column ib
+  return y >= 1.0f && y < 180.0f && yb >= 1.0f && yb < 721.0f && lon > -1.0f && lon < 361.0f &&
+         xb >= 1.0f && xb < 1442.0f;
+}
+
+OceanPoint ocean_at(const OceanGrids& g, float lat, float lon, int month, int day) {
+  constexpr float nan = std::numeric_limits<float>::quiet_NaN();
+  if (!ocean_at_in_range(lat, lon) || month < 1 || month > 12) return {nan, nan, nan};
+
+  // Month weights: mid-month values lie on day 15 of 30-day months.
+  int m1 = month, m2;
+  float c1, c2;
+  if (day >= 15) {
+    const float w = static_cast<float>(day - 15) * 0.033333335f;
+    c1 = 1.0f - w;
+    c2 = w;
+    m2 = month == 12 ? 1 : month + 1;
+  } else {
+    const float w = static_cast<float>(day + 15) * 0.033333335f;
+    c1 = w;
+    c2 = 1.0f - w;
+    m2 = month == 1 ? 12 : month - 1;
+  }
+
+  // One-degree cell.
+  const int j = static_cast<int>(lat + 90.501f);
+  const float fy = (lat + 90.501f) - static_cast<float>(j);
+  int i = static_cast<int>(lon);
+  if (lon < 1.0f) i = 360;
+  const int i2 = i + 1 > 360 ? i + 1 - 360 : i + 1;
+  const float fx = (lon + 180.0f) - static_cast<float>(static_cast<int>(lon + 180.0f));
+
+  auto blend = [&](const std::vector<float>& a, int jj, int ii) {
+    const std::size_t k1 = OceanGrids::clim_index(m1, jj, ii);
+    const std::size_t k2 = OceanGrids::clim_index(m2, jj, ii);
+    return c1 * a[k1] + c2 * a[k2];
+  };
+  auto bilinear = [&](const std::vector<float>& a) {
+    return (1.0f - fy) * (1.0f - fx) * blend(a, j, i) + (1.0f - fy) * fx * blend(a, j, i2) +
+           fy * (1.0f - fx) * blend(a, j + 1, i) + fy * fx * blend(a, j + 1, i2);
+  };
+  const float mld_clim = bilinear(g.mld_clim);
+  const float strat = bilinear(g.strat_clim);
+
+  // Quarter-degree cell of the elevation grid; the 0.01 degree offset enters
+  // the column index only.
+  const float yb = (lat + 90.0f) * 4.0f + 1.0f;
+  const int jb = static_cast<int>(yb);
+  const float gy = yb - static_cast<float>(jb);
+  int ib = static_cast<int>((lon + 0.01f) * 4.0f + 1.0f);
+  if (ib > OceanGrids::elev_cols) ib -= OceanGrids::elev_cols;
+  const int ib2 = ib + 1 > OceanGrids::elev_cols ? ib + 1 - OceanGrids::elev_cols : ib + 1;
+  const float xg = (lon + 360.0f) * 4.0f + 1.0f;
+  const float gx = xg - static_cast<float>(static_cast<int>(xg));
+  const float e = (1.0f - gy) * (1.0f - gx) * g.elev(jb, ib) + (1.0f - gy) * gx * g.elev(jb, ib2) +
+                  gy * (1.0f - gx) * g.elev(jb + 1, ib) + gy * gx * g.elev(jb + 1, ib2);
+
+  // Never deeper than the water, never shallower than 20 m.
+  const float capped = -e < mld_clim ? -e : mld_clim;
+  const float mld = capped > 20.0f ? capped : 20.0f;
+  return {e, mld, strat};
+}
+
+}  // namespace tarvo

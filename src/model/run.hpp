@@ -1,0 +1,180 @@
+#pragma once
+// One model run: the whole program-wide state of a forecast (run parameters,
+// track records, two-hourly samples, set-up scalars, the ring state in three
+// time levels, the clock and the output series) with the operations that read
+// and write it. Every array has a fixed capacity; nothing is allocated once a
+// run has started. The grids are shared, read-only, by reference.
+#include <array>
+#include <cstdint>
+#include <cstdio>
+#include <string_view>
+#include <string>
+
+#include "input/ocean_grids.hpp"
+#include "model/ocean_column.hpp"
+
+namespace tarvo {
+
+inline constexpr int track_capacity = 200;
+inline constexpr int sample_capacity = 600;
+inline constexpr int ring_capacity = 100;
+inline constexpr int n_rings = 50;
+
+// 1-based arrays: element 0 is never used by the model and stays 0.
+using TrackArray = std::array<float, track_capacity + 1>;
+using SampleArray = std::array<float, sample_capacity + 1>;
+using RingArray = std::array<float, ring_capacity + 1>;
+
+// How a run ended.
+enum class RunEnd { finished, negative_radius };
+
+class Run {
+ public:
+  // `case_dir` holds params.in and track.in; track.out is written there.
+  Run(const OceanGrids& grids, std::string case_dir);
+
+  // ---- input stage ----
+  void read_params();
+  void read_track();
+  void smooth_track();
+  void sample_track();
+  // From memory: the same readers on given text (`shown` names the file).
+  void parse_params(std::string_view text, const std::string& shown);
+  void parse_track(std::string_view text, const std::string& shown);
+
+  // ---- set-up ----
+  void set_up();
+
+  // ---- model run ----
+  void init_run();
+  void step_forcing();
+  void friction_and_mixing();
+  void solve_circulation();
+  bool update_rings();  // false: a negative squared radius stopped the run
+  bool finish_step();   // false: the run is over
+  void filter_and_rotate();
+  // One time step top to bottom; false when the run is over or stopped.
+  bool step();
+  // The whole time loop.
+  RunEnd run_model();
+
+  // ---- output ----
+  void write_track_output() const;
+  std::string track_output_text() const;
+
+  // Where progress lines go (standard output by default; null: nowhere).
+  std::FILE* progress = stdout;
+  // Where warnings on skipped track records go (standard error by default).
+  std::FILE* diagnostics = stderr;
+
+  // ================= state =================
+  const OceanGrids& grids;
+  std::string case_dir;
+
+  // Fixed reference values.
+  float ckcd = 1.0f;          // ratio of exchange coefficients
+  float p_ambient = 1005.0f;  // hPa
+  float t_outflow = -70.0f;   // deg C
+  float sst_ref = 27.0f;      // deg C
+  float rh_ref = 0.8f;        // boundary-layer relative humidity of the reference state
+  float basin_coef_1 = 0.6f;
+  float basin_coef_2 = 1.0f;
+
+  // params.in
+  float smooth_vobs = 0.0f;
+  float smooth_dist = 0.0f;
+  float smooth_f6 = 0.0f;
+  float nudge_gain = 0.0f;
+
+  // track.in
+  char basin[2] = {' ', ' '};
+  int start_month = 0, start_day = 0, start_hour = 0;
+  int t_first_hours = 0;
+  int n_track = 0;
+  int i_start = 0;
+  TrackArray track_lat{}, track_lon{}, track_vobs{}, track_time{}, track_dist{}, track_vpot{},
+      track_f6{}, track_t600{}, track_rh600{};
+
+  // Two-hourly samples.
+  int n_samp = 0;
+  SampleArray samp_time{}, samp_dist{}, samp_lat{}, samp_lon{}, samp_vobs{}, samp_vpot{},
+      samp_f6{}, samp_t600{}, samp_rh600{}, samp_elev{}, samp_mld{}, samp_strat{};
+  bool samp_dist_sorted = true;  // samp_dist never decreases: look-ups may bisect
+
+  // Set-up scalars.
+  float qsat_sea = 0, velocity_scale_sq = 0, velocity_scale = 0, s_ref_bl = 0, p_top = 0,
+        half_depth = 0, bl_depth = 0, inv_bl_depth = 0, qsat_env = 0, t_env = 0, lapse_factor = 0,
+        length_scale = 0;
+  double time_scale = 0;
+  float kappa = 0, inv_3h = 0, inv_8h = 0, cooling_coef = 0, r0_init = 0, r_outer = 0, r_far = 0,
+        dR = 0, dR_coef = 0;
+  double dt = 0, sample_interval = 0, end_time = 0;
+  float t_last = 0;
+  float s_env = 0, wind_coef = 0, depth_factor = 0, ocean_coef_a = 0, ocean_coef_b = 0;
+  float vobs_trend = 0, speed0 = 0, v0_init = 0, init_moist_weight = 0;
+  int k48 = 0;
+  float vpot = 0, pmin_ref = 0;
+  int theory_fail = 0;
+  float rad_share = 0;
+  float start_record_time = 0;  // s, track_time(i_start)
+
+  // Ring geometry: R_j and R_j^2 (fixed once dR is known).
+  RingArray ring_R{}, ring_R2{};
+  float ring50_step = 0;
+
+  // Prognostic ring fields in three time levels.
+  RingArray rsq_lower_old{}, rsq_lower{}, rsq_lower_new{};
+  RingArray rsq_upper_old{}, rsq_upper{}, rsq_upper_new{};
+  RingArray s_b_old{}, s_b{}, s_b_new{};
+  RingArray s_sat_old{}, s_sat{}, s_sat_new{};
+  RingArray s_m_old{}, s_m{}, s_m_new{};
+  RingArray m_up_old{}, m_up{}, m_up_new{};
+  RingArray ml_momentum_old{}, ml_momentum{}, ml_momentum_new{};
+  // Derived ring fields.
+  RingArray r_lower_old{}, r_lower{}, r_upper_old{};
+  RingArray s_sea_sat{}, mixed_layer_depth{}, sst_change{};
+  // First-half terms.
+  RingArray eps_ring{}, downdraft_integral{}, surface_stress{}, mix_lower{}, mix_upper{},
+      diff_s_sat{}, diff_s_m{}, rsq_mid{}, r_mid{};
+  RingArray coef_out{}, coef_in{}, circ_rhs{}, circ_diag_inv{}, circ_solution{}, circ_sweep{},
+      pressure_var{};
+  int i_rmw = 2;
+  int last_sweeps = 0;  // sweeps of the latest solve
+  long total_sweeps = 0;
+
+  // Per-step forcing scalars.
+  int k_now = 0;
+  float track_position = 0, translation_speed = 0, vpot_local = 0, v_obs = 0, f6_now = 0,
+        rh_env = 0, floor_elev = 0, rh_frac = 0, moist_stab = 0, bc_weight = 0, vmax_model = 0,
+        mup_max = 0, v_eff = 0, vpot_ratio_sq = 0;
+  float nudge_target = 0, nudge_state = 0, nudge_rate = 0, nudge_new = 0;
+  // Second-half per-step scalars.
+  float sst_change_centre = 0, s_m_floor = 0, env_relax = 0, vpot_nd = 0, ck_eff = 0;
+  double two_dt = 0, time_seconds = 0;
+
+  // Clock and counters.
+  double start_time = 0, model_time = 0;
+  float dt_single = 0;
+  float time_since_sample = 0;
+  int n_samples = 0;
+  long n_steps = 0;
+  float next_report_hours = 12.0f;
+  bool vmax_offset_set = false;
+  float vmax_offset = 0;
+  float r_m = 0, x_m = 0;  // radius and pressure variable at the latest maximum wind
+
+  // Output series.
+  SampleArray vmax_series{}, rmw_series{}, pmin_series{};
+
+  // Where a negative squared radius stopped the run.
+  int stop_ring = 0;
+  float stop_hours = 0;
+
+  // Sample columns as seen by ocean_column_at.
+  SampleColumns columns() const {
+    return {n_samp, samp_dist.data(), samp_mld.data(), samp_strat.data(), samp_elev.data(),
+            samp_dist_sorted};
+  }
+};
+
+}  // namespace tarvo

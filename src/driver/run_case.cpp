@@ -1,0 +1,44 @@
+#include "driver/run_case.hpp"
+
+#include <memory>
+
+#include "input/input_error.hpp"
+
+namespace tarvo {
+
+RunEnd run_case(Run& run) {
+  run.read_track();
+  run.read_params();
+  run.smooth_track();
+  run.sample_track();
+  run.set_up();
+  run.init_run();
+  const RunEnd end = run.run_model();
+  if (end == RunEnd::finished) run.write_track_output();
+  return end;
+}
+
+int run_program(const std::string& case_dir, const std::string& data_dir, std::FILE* out,
+                std::FILE* err) {
+  try {
+    const OceanGrids grids = read_climatology(data_dir);
+    auto run = std::make_unique<Run>(grids, case_dir);
+    run->progress = out;
+    run->diagnostics = err;
+    if (run_case(*run) == RunEnd::negative_radius) {
+      std::fprintf(err,
+                   "tarvo: the model stopped early at %.1f h (a negative squared radius at ring "
+                   "%d); no track.out was written\n",
+                   static_cast<double>(run->stop_hours), run->stop_ring);
+    }
+    return 0;
+  } catch (const InputError& e) {
+    std::fprintf(err, "tarvo: %s\n", e.what());
+    return 2;
+  } catch (const std::bad_alloc&) {
+    std::fprintf(err, "tarvo: out of memory\n");
+    return 2;
+  }
+}
+
+}  // namespace tarvo

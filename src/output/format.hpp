@@ -1,0 +1,18 @@
+#pragma once
+// Fixed-column number fields of the output.
+#include <string>
+
+namespace tarvo {
+
+// `value` rounded to `decimals` places, right-aligned in `width` columns;
+// asterisks when it does not fit. NaN is written "NaN"; an infinity
+// "Infinity" or "Inf" (with '-' when negative) where it fits.
+std::string fixed_field(double value, int width, int decimals);
+
+// An integer right-aligned in `width` columns; asterisks when it does not fit.
+std::string integer_field(long value, int width);
+
+// A real with `digits` significant digits, right-aligned in `width` columns.
+std::string significant_field(double value, int width, int digits);
+
+}  // namespace tarvo

@@ -1,0 +1,52 @@
+#pragma once
+// Shared helpers of the tests: temporary case directories, small files and
+// in-memory grids.
+#include <filesystem>
+#include <string>
+
+#include "input/ocean_grids.hpp"
+#include "model/run.hpp"
+
+namespace tarvo::test {
+
+// A fresh directory removed with everything in it when the object goes.
+class TempDir {
+ public:
+  TempDir();
+  ~TempDir();
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+  const std::filesystem::path& path() const { return path_; }
+  std::string str() const { return path_.string(); }
+  std::string operator/(const std::string& name) const { return (path_ / name).string(); }
+
+ private:
+  std::filesystem::path path_;
+};
+
+void write_text(const std::string& path, const std::string& text);
+std::string read_text(const std::string& path);
+
+// Grids with one value everywhere (every month).
+OceanGrids uniform_grids(float elev, float mld, float strat);
+
+// Writes a complete data directory of uniform grids (text grids written with
+// repeat counts, so they stay small).
+void write_uniform_data(const std::string& dir, float elev, float mld, float strat);
+
+// A track.in with records every 6 h from `first` to `last` hours, moving
+// west-north-west over the open ocean, steady `wind` knots.
+std::string simple_track(int first, int last, float wind = 60.0f, const char* basin = "al");
+
+inline constexpr const char* default_params = "0.5\n0.5\n0.5\n2.0\n";
+
+// A run on the given grids whose inputs come from text, taken through the
+// input stage, the set-up and the initialisation.
+void prepare_run(Run& run, const std::string& track, const std::string& params = default_params);
+
+// Runs a program with a working directory; returns the exit status, filling
+// standard output and standard error.
+int run_in(const std::string& dir, const std::string& program, std::string* out,
+           std::string* err);
+
+}  // namespace tarvo::test

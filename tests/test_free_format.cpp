@@ -1,0 +1,152 @@
+// The free-format reader shared by every text input.
+#include <gtest/gtest.h>
+
+#include "input/free_format.hpp"
+
+namespace tarvo {
+namespace {
+
+using R = FreeFormatReader;
+using Status = R::Status;
+
+TEST(FreeFormat, ValuesSeparatedByBlanksCommasTabsAndLineEnds) {
+  R r("1, 2.5\t3e1\r\n  4 ,5\n");
+  int a = 0;
+  float b = 0, c = 0, d = 0, e = 0;
+  ASSERT_EQ(r.read({R::integer(a, "a"), R::real(b, "b"), R::real(c, "c"), R::real(d, "d"),
+                    R::real(e, "e")}),
+            Status::ok);
+  EXPECT_EQ(a, 1);
+  EXPECT_EQ(b, 2.5f);
+  EXPECT_EQ(c, 30.0f);
+  EXPECT_EQ(d, 4.0f);
+  EXPECT_EQ(e, 5.0f);
+}
+
+TEST(FreeFormat, EachReadStartsOnANewLineAndSkipsTheRestOfItsLastLine) {
+  R r("1 2 3 ignored words\n4\n");
+  float a = 0, b = 0;
+  ASSERT_EQ(r.read({R::real(a, "a")}), Status::ok);
+  ASSERT_EQ(r.read({R::real(b, "b")}), Status::ok);
+  EXPECT_EQ(a, 1.0f);
+  EXPECT_EQ(b, 4.0f);
+}
+
+TEST(FreeFormat, ContinuesOverLinesUntilTheListIsFull) {
+  R r("\n\n1\n\n2 3\n9\n");
+  float v[3] = {};
+  ASSERT_EQ(r.read({R::real(v[0], "a"), R::real(v[1], "b"), R::real(v[2], "c")}), Status::ok);
+  EXPECT_EQ(v[2], 3.0f);
+  float next = 0;
+  ASSERT_EQ(r.read({R::real(next, "n")}), Status::ok);
+  EXPECT_EQ(next, 9.0f);
+}
+
+TEST(FreeFormat, RepeatCountsAndNullValues) {
+  R r("2*7.5 3* 1*4,,6\n");
+  float v[8] = {0, 0, -1, -1, -1, 0, -2, 0};
+  R::Item items[8];
+  for (int i = 0; i < 8; ++i) items[i] = R::real(v[i], "v");
+  ASSERT_EQ(r.read(items, 8), Status::ok);
+  EXPECT_EQ(v[0], 7.5f);
+  EXPECT_EQ(v[1], 7.5f);
+  EXPECT_EQ(v[2], -1.0f);  // 3* : three null values
+  EXPECT_EQ(v[3], -1.0f);
+  EXPECT_EQ(v[4], -1.0f);
+  EXPECT_EQ(v[5], 4.0f);
+  EXPECT_EQ(v[6], -2.0f);  // ,, : a null value
+  EXPECT_EQ(v[7], 6.0f);
+}
+
+TEST(FreeFormat, SlashEndsTheReadAndLeavesTheRestUnchanged) {
+  R r("1 2 / 3 4\n5\n");
+  float v[4] = {0, 0, 8, 9};
+  ASSERT_EQ(r.read({R::real(v[0], "a"), R::real(v[1], "b"), R::real(v[2], "c"), R::real(v[3], "d")}),
+            Status::ok);
+  EXPECT_EQ(v[1], 2.0f);
+  EXPECT_EQ(v[2], 8.0f);
+  EXPECT_EQ(v[3], 9.0f);
+  float next = 0;
+  ASSERT_EQ(r.read({R::real(next, "n")}), Status::ok);
+  EXPECT_EQ(next, 5.0f);
+}
+
+TEST(FreeFormat, CharacterItemsQuotedOrNotKeepTheirFirstCharacters) {
+  char a[2], b[2], c[2], d[3];
+  R r("'ep' \"cp\" al 'x''y'\n");
+  ASSERT_EQ(r.read({R::chars(a, 2, "a"), R::chars(b, 2, "b"), R::chars(c, 2, "c"),
+                    R::chars(d, 3, "d")}),
+            Status::ok);
+  EXPECT_EQ(std::string(a, 2), "ep");
+  EXPECT_EQ(std::string(b, 2), "cp");
+  EXPECT_EQ(std::string(c, 2), "al");
+  EXPECT_EQ(std::string(d, 3), "x'y");
+  R longer("'atlantic' w\n");
+  char e[2], f[2];
+  ASSERT_EQ(longer.read({R::chars(e, 2, "e"), R::chars(f, 2, "f")}), Status::ok);
+  EXPECT_EQ(std::string(e, 2), "at");
+  EXPECT_EQ(std::string(f, 2), "w ");  // blank-padded
+}
+
+TEST(FreeFormat, RealForms) {
+  float v = 0;
+  for (const char* s : {"1.5E+01", "1.5e1", "1.5D+01", "1.5d1", "15", "+15.", "15.0000"}) {
+    ASSERT_TRUE(parse_real(s, v)) << s;
+    EXPECT_EQ(v, 15.0f) << s;
+  }
+  ASSERT_TRUE(parse_real(".888", v));
+  EXPECT_EQ(v, 0.888f);
+  ASSERT_TRUE(parse_real("-0.1", v));
+  EXPECT_EQ(v, -0.1f);  // correctly rounded to float
+  for (const char* s : {"", "abc", "1.5x", "1e", "--1", "1,5", "1e39", "0x10"})
+    EXPECT_FALSE(parse_real(s, v)) << s;
+}
+
+TEST(FreeFormat, IntegerRejectsRealsAndText) {
+  int v = 0;
+  ASSERT_TRUE(parse_integer("-42", v));
+  EXPECT_EQ(v, -42);
+  ASSERT_TRUE(parse_integer("+7", v));
+  EXPECT_EQ(v, 7);
+  for (const char* s : {"12.5", "abc", "1e3", "", "99999999999"}) EXPECT_FALSE(parse_integer(s, v)) << s;
+}
+
+TEST(FreeFormat, EndOfFileIsNotABadValue) {
+  R r("1 2\n");
+  float v[3];
+  EXPECT_EQ(r.read({R::real(v[0], "a"), R::real(v[1], "b"), R::real(v[2], "c")}),
+            Status::end_of_file);
+  R empty("");
+  EXPECT_EQ(empty.read({R::real(v[0], "a")}), Status::end_of_file);
+  EXPECT_EQ(empty.skip_line(), Status::end_of_file);
+}
+
+TEST(FreeFormat, BadValueReportsItsLineAndTheNextReadStartsOnTheNextLine) {
+  R r("1\n2 abc 3\n4\n");
+  float a = 0, b = 0, c = 0;
+  int i = 0;
+  ASSERT_EQ(r.read({R::real(a, "a")}), Status::ok);
+  ASSERT_EQ(r.read({R::real(b, "b"), R::real(c, "c"), R::real(c, "c")}), Status::bad_value);
+  EXPECT_EQ(r.line(), 2);
+  EXPECT_NE(r.problem().find("abc"), std::string::npos);
+  ASSERT_EQ(r.read({R::integer(i, "i")}), Status::ok);
+  EXPECT_EQ(i, 4);
+  R q("12.5\n");
+  EXPECT_EQ(q.read({R::integer(i, "time")}), Status::bad_value);
+  EXPECT_NE(q.problem().find("integer"), std::string::npos);
+}
+
+TEST(FreeFormat, GridRowsOfReals) {
+  std::string text;
+  for (int k = 0; k < 36; ++k) text += "1 2 3 4 5 6 7 8 9 10\n";
+  text += "trailing\n";
+  R r(text);
+  float row[360];
+  ASSERT_EQ(r.read_reals(row, 360, "grid value"), Status::ok);
+  EXPECT_EQ(row[359], 10.0f);
+  EXPECT_EQ(r.read_reals(row, 1, "grid value"), Status::bad_value);
+  EXPECT_EQ(r.line(), 37);
+}
+
+}  // namespace
+}  // namespace tarvo

@@ -6,6 +6,7 @@
 #include <cmath>
 
 #include "model/run.hpp"
+#include "setup/model_units.hpp"
 #include "setup/theory.hpp"
 
 namespace tarvo {
@@ -14,6 +15,21 @@ namespace {
 constexpr float trend_window = 172801.0f;  // s: 48 h plus the 1 s tolerance
 constexpr int parallel_min_samples = 100;
 }  // namespace
+
+void samples_to_model_units(float* dist, float* time, float* mld, float* elev, float* strat,
+                            float* f6, int n, float length_scale, double time_scale,
+                            float depth_factor, bool parallel) {
+  const double ls = static_cast<double>(length_scale);
+#pragma omp parallel for schedule(static) if (parallel)
+  for (int i = 1; i <= n; ++i) {
+    dist[i] /= length_scale;
+    time[i] = static_cast<float>(static_cast<double>(time[i]) / time_scale);
+    mld[i] *= depth_factor;
+    elev[i] *= depth_factor;
+    strat[i] = 12.5f * (0.01f * strat[i]);
+    f6[i] = static_cast<float>(time_scale * static_cast<double>(f6[i]) / ls);
+  }
+}
 
 void Run::set_up() {
   // 1. Four more in-place passes over the sampled distance.
@@ -93,18 +109,10 @@ void Run::set_up() {
   // Ocean depths in metres to model units (2.4078111e-11 = 1/(1000*461*300.15^2)).
   depth_factor = (1.0f + qsat_env * 6.25e12f * 2.4078111e-11f) * 12.926869f / velocity_scale_sq;
 
-  // 5. Samples to model units; iterations are independent.
-  const float ls = length_scale, df = depth_factor;
-  const double ts = time_scale;
-#pragma omp parallel for schedule(static) if (n_samp >= parallel_min_samples)
-  for (int i = 1; i <= n_samp; ++i) {
-    samp_dist[i] /= ls;
-    samp_time[i] = static_cast<float>(static_cast<double>(samp_time[i]) / ts);
-    samp_mld[i] *= df;
-    samp_elev[i] *= df;
-    samp_strat[i] = 12.5f * (0.01f * samp_strat[i]);
-    samp_f6[i] = static_cast<float>(ts * static_cast<double>(samp_f6[i]) / static_cast<double>(ls));
-  }
+  // 5. Samples to model units.
+  samples_to_model_units(samp_dist.data(), samp_time.data(), samp_mld.data(), samp_elev.data(),
+                         samp_strat.data(), samp_f6.data(), n_samp, length_scale, time_scale,
+                         depth_factor, n_samp >= parallel_min_samples);
   samp_dist_sorted = true;
   for (int i = 2; i <= n_samp; ++i)
     if (!(samp_dist[i] >= samp_dist[i - 1])) samp_dist_sorted = false;

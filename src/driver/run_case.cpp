@@ -6,16 +6,24 @@
 
 namespace tarvo {
 
-RunEnd run_case(Run& run) {
+void prepare_case(Run& run) {
   run.read_track();
   run.read_params();
   run.smooth_track();
   run.sample_track();
   run.set_up();
   run.init_run();
+}
+
+RunEnd run_and_write(Run& run) {
   const RunEnd end = run.run_model();
   if (end == RunEnd::finished) run.write_track_output();
   return end;
+}
+
+RunEnd run_case(Run& run) {
+  prepare_case(run);
+  return run_and_write(run);
 }
 
 int run_program(const std::string& case_dir, const std::string& data_dir, std::FILE* out,
@@ -27,7 +35,7 @@ int run_program(const std::string& case_dir, const std::string& data_dir, std::F
     run->diagnostics = err;
     if (run_case(*run) == RunEnd::negative_radius) {
       std::fprintf(err,
-                   "tarvo: the model stopped early at %.1f h (a negative squared radius at ring "
+                   "tarvo: the model stopped early at %+.1f h (a negative squared radius at ring "
                    "%d); no track.out was written\n",
                    static_cast<double>(run->stop_hours), run->stop_ring);
     }

@@ -166,7 +166,7 @@ class Run {
   // Output series.
   SampleArray vmax_series{}, rmw_series{}, pmin_series{};
 
-  // Where a negative squared radius stopped the run.
+  // Where a negative squared radius stopped the run (hours from the reference time).
   int stop_ring = 0;
   float stop_hours = 0;
 

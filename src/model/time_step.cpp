@@ -392,7 +392,7 @@ bool Run::update_rings() {
     // 21. A ring pushed through the centre ends the model.
     if (rsq_lower_new[i] < 0.0f) {
       stop_ring = i;
-      stop_hours = static_cast<float>(time_seconds / 3600.0);
+      stop_hours = static_cast<float>(time_seconds / 3600.0) + static_cast<float>(t_first_hours);
       return false;
     }
   }

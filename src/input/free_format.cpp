@@ -30,17 +30,17 @@ bool parse_integer(std::string_view token, int& out) {
 bool parse_real(std::string_view token, float& out) {
   if (!token.empty() && token.front() == '+') token.remove_prefix(1);
   if (token.empty() || token.front() == '+') return false;
-  // Exponents may be written with D as well as E.
+  const char* end = token.data() + token.size();
+  auto [p, ec] = std::from_chars(token.data(), end, out, std::chars_format::general);
+  if (ec == std::errc() && p == end) return true;
+  if (ec != std::errc() || (*p != 'd' && *p != 'D')) return false;
+  // An exponent written with D: read again with E.
   char buf[64];
   if (token.size() >= sizeof buf) return false;
   std::size_t n = 0;
   for (char c : token) buf[n++] = (c == 'd' || c == 'D') ? 'e' : c;
-  const char* first = buf;
-  const char* end = buf + n;
-  // Only numbers: from_chars would also take "infinity"-like words; those are
-  // accepted, but hexadecimal forms never reach it because 'x' is rejected.
-  auto [p, ec] = std::from_chars(first, end, out, std::chars_format::general);
-  return ec == std::errc() && p == end;
+  auto [q, ec2] = std::from_chars(buf, buf + n, out, std::chars_format::general);
+  return ec2 == std::errc() && q == buf + n;
 }
 
 bool FreeFormatReader::at_end() const {

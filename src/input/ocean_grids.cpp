@@ -1,6 +1,11 @@
 #include "input/ocean_grids.hpp"
 
+#include <sys/mman.h>
+
+#include <algorithm>
 #include <cmath>
+#include <cstdlib>
+#include <new>
 #include <cstdio>
 #include <cstring>
 #include <limits>
@@ -11,12 +16,30 @@
 
 namespace tarvo {
 
+GridArray::GridArray(std::size_t n) : size_(n) {
+  constexpr std::size_t huge_page = 2u << 20;
+  const std::size_t bytes = (n * sizeof(float) + huge_page - 1) / huge_page * huge_page;
+  void* p = std::aligned_alloc(huge_page, bytes > 0 ? bytes : huge_page);
+  if (!p) throw std::bad_alloc();
+#ifdef MADV_HUGEPAGE
+  madvise(p, bytes, MADV_HUGEPAGE);
+#endif
+  data_.reset(static_cast<float*>(p));
+}
+
+void GridArray::Free::operator()(float* p) const { std::free(p); }
+
+void GridArray::assign(std::size_t n, float value) {
+  *this = GridArray(n);
+  std::fill(data_.get(), data_.get() + n, value);
+}
+
 namespace {
 
-std::vector<float> read_elevation(const std::string& path, const std::string& shown) {
+GridArray read_elevation(const std::string& path, const std::string& shown) {
   std::FILE* f = std::fopen(path.c_str(), "rb");
   if (!f) throw InputError(shown, 0, std::string("cannot open: ") + std::strerror(errno));
-  std::vector<float> grid(static_cast<std::size_t>(OceanGrids::elev_cols) * OceanGrids::elev_rows);
+  GridArray grid(static_cast<std::size_t>(OceanGrids::elev_cols) * OceanGrids::elev_rows);
   // One direct-access record of raw little-endian 32-bit reals; a longer file
   // is read for its first record only.
   const std::size_t got = std::fread(grid.data(), 1, OceanGrids::elev_record_bytes, f);
@@ -30,7 +53,7 @@ std::vector<float> read_elevation(const std::string& path, const std::string& sh
 
 }  // namespace
 
-void parse_monthly_grid(std::string_view text, int m, std::vector<float>& out,
+void parse_monthly_grid(std::string_view text, int m, GridArray& out,
                         const std::string& shown_name) {
   FreeFormatReader reader(text);
   float row[OceanGrids::clim_cols];
@@ -53,15 +76,16 @@ OceanGrids read_climatology(const std::string& data_dir) {
   g.elev_grid = read_elevation(prefix + "bathsmooth2.dat", shown_prefix + "bathsmooth2.dat");
   const std::size_t n = static_cast<std::size_t>(OceanGrids::months) * OceanGrids::clim_rows *
                         OceanGrids::clim_cols;
-  g.mld_clim.assign(n, 0.0f);
-  g.strat_clim.assign(n, 0.0f);
+  g.mld_clim = GridArray(n);
+  g.strat_clim = GridArray(n);
+  std::string mix_text, strat_text;
   for (int m = 1; m <= OceanGrids::months; ++m) {
     char mm[3];
     std::snprintf(mm, sizeof mm, "%02d", m);
     const std::string mix = "mix" + std::string(mm);
     const std::string strat = "stratnorm" + std::string(mm);
-    const std::string mix_text = read_whole_file(prefix + mix, shown_prefix + mix);
-    const std::string strat_text = read_whole_file(prefix + strat, shown_prefix + strat);
+    read_whole_file(prefix + mix, shown_prefix + mix, mix_text);
+    read_whole_file(prefix + strat, shown_prefix + strat, strat_text);
     parse_monthly_grid(mix_text, m, g.mld_clim, shown_prefix + mix);
     parse_monthly_grid(strat_text, m, g.strat_clim, shown_prefix + strat);
   }
@@ -103,12 +127,12 @@ OceanPoint ocean_at(const OceanGrids& g, float lat, float lon, int month, int da
   const int i2 = i + 1 > 360 ? i + 1 - 360 : i + 1;
   const float fx = (lon + 180.0f) - static_cast<float>(static_cast<int>(lon + 180.0f));
 
-  auto blend = [&](const std::vector<float>& a, int jj, int ii) {
+  auto blend = [&](const GridArray& a, int jj, int ii) {
     const std::size_t k1 = OceanGrids::clim_index(m1, jj, ii);
     const std::size_t k2 = OceanGrids::clim_index(m2, jj, ii);
     return c1 * a[k1] + c2 * a[k2];
   };
-  auto bilinear = [&](const std::vector<float>& a) {
+  auto bilinear = [&](const GridArray& a) {
     return (1.0f - fy) * (1.0f - fx) * blend(a, j, i) + (1.0f - fy) * fx * blend(a, j, i2) +
            fy * (1.0f - fx) * blend(a, j + 1, i) + fy * fx * blend(a, j + 1, i2);
   };

@@ -297,6 +297,7 @@ bool Run::update_rings() {
     nudge_rate = 0.0f;
   }
   const float r_rmw2 = 2.0f * r_lower[i_rmw];
+  int hint = 0;
 
   for (int i = 2; i <= in; ++i) {
     const float r_i = r_lower[i], r_im = r_lower[i - 1], r_ip = r_lower[i + 1];
@@ -342,7 +343,7 @@ bool Run::update_rings() {
                            (0.5f * T_low / r_i + translation_speed);
     // 12. Sea-surface cooling under the ring.
     {
-      const OceanColumn c = ocean_column_at(cols, track_position + r_i);
+      const OceanColumn c = ocean_column_at(cols, track_position + r_i, hint);
       const float h = fmax0(c.mld, fmax0(mixed_layer_depth[i], 0.0001f));
       const float w = fmin0(r_rmw2 / r_i, 1.0f);
       const float d = h - c.mld;
@@ -456,6 +457,7 @@ void Run::filter_and_rotate() {
   const SampleColumns cols = columns();
   const float x_next = static_cast<float>(track_position + translation_speed * dt);
   const float b2 = ocean_coef_b * ocean_coef_b;
+  int hint = 0;
   for (int i = 2; i <= in; ++i) {
     rsq_lower_old[i] = filtered(rsq_lower_old[i], rsq_lower[i], rsq_lower_new[i]);
     rsq_lower[i] = rsq_lower_new[i];
@@ -475,7 +477,7 @@ void Run::filter_and_rotate() {
     ml_momentum_old[i] = filtered(ml_momentum_old[i], ml_momentum[i], ml_momentum_new[i]);
     ml_momentum[i] = ml_momentum_new[i];
     // Mixed layer deepened by entrainment, capped by the water depth.
-    const OceanColumn c = ocean_column_at(cols, x_next + r_lower[i]);
+    const OceanColumn c = ocean_column_at(cols, x_next + r_lower[i], hint);
     const float g = fmax0(c.strat, 0.1f);
     const float N = c.mld * (c.mld - ocean_coef_a / g);
     const float m = ml_momentum[i];

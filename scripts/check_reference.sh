@@ -1,0 +1,36 @@
+#!/usr/bin/env bash
+# Runs tarvo on every reference case (a folder holding track.in, params.in and
+# expected/, beside world0/data) and compares track.out byte for byte and the
+# progress lines token by token with the expected results.
+#   scripts/check_reference.sh REFERENCE_DIR [TARVO_BINARY]
+set -uo pipefail
+ref=$(cd "$1" && pwd)
+bin=$(realpath "${2:-build/tarvo}")
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+failed=0
+checked=0
+for case_dir in "$ref"/*/; do
+  name=$(basename "$case_dir")
+  [ -f "$case_dir/track.in" ] && [ -d "$case_dir/expected" ] || continue
+  mkdir -p "$work/$name"
+  cp "$case_dir/track.in" "$case_dir/params.in" "$work/$name/"
+  ln -s "$ref/world0/data" "$work/$name/data"
+  if ! (cd "$work/$name" && "$bin" > stdout 2> stderr); then
+    echo "FAIL $name: exit status $?: $(cat "$work/$name/stderr")"
+    failed=$((failed + 1))
+  elif ! cmp -s "$work/$name/track.out" "$case_dir/expected/track.out"; then
+    echo "FAIL $name: track.out differs"
+    diff "$work/$name/track.out" "$case_dir/expected/track.out" | head -5
+    failed=$((failed + 1))
+  elif ! diff -q <(awk '{print $1, $2, $3}' "$work/$name/stdout") \
+                 <(awk '{print $1, $2, $3}' "$case_dir/expected/stdout") > /dev/null; then
+    echo "FAIL $name: progress lines differ"
+    failed=$((failed + 1))
+  else
+    echo "ok   $name: track.out and progress lines identical"
+  fi
+  checked=$((checked + 1))
+done
+echo "reference: $((checked - failed)) passed, $failed failed"
+[ "$checked" -gt 0 ] && [ "$failed" -eq 0 ]

@@ -138,6 +138,9 @@ class Run {
       diff_s_sat{}, diff_s_m{}, rsq_mid{}, r_mid{};
   RingArray coef_out{}, coef_in{}, circ_rhs{}, circ_diag_inv{}, circ_solution{}, circ_sweep{},
       pressure_var{};
+  // Per-ring terms of the leapfrog update: swirl, edge transports, the ocean
+  // ahead and the pressure factor exp(-kappa x).
+  RingArray ring_swirl{}, flux_in{}, flux_out{}, ahead_mld{}, ahead_strat{}, pressure_factor{};
   int i_rmw = 2;
   int last_sweeps = 0;  // sweeps of the latest solve
   long total_sweeps = 0;

@@ -297,7 +297,29 @@ bool Run::update_rings() {
     nudge_rate = 0.0f;
   }
   const float r_rmw2 = 2.0f * r_lower[i_rmw];
+  const bool over_sea = floor_elev < 0.0f;
+  const bool moisten_core = nudge_target < 0.0f;
+
+  // Swirl of the current level at each ring, and the boundary-layer transport
+  // through each ring's outer edge (the inner edge of the next ring).
+  ring_swirl[1] = 0.0f;
+  for (int i = 2; i <= in; ++i) {
+    ring_swirl[i] = 0.5f * (ring_R2[i] - rsq_lower[i]) / r_lower[i];
+    flux_out[i] = (surface_stress[i] + bl_depth * mix_lower[i]) / (r_lower[i + 1] - r_lower[i - 1]);
+    flux_in[i + 1] = flux_out[i];
+  }
+  flux_in[2] = 0.0f;  // no inner transport at the first ring
+  flux_out[2] = fmax0(flux_out[2], 0.0f);
+
+  // The ocean a ring's radius ahead of the storm, and the pressure factor of
+  // the sea-surface saturation entropy.
   int hint = 0;
+  for (int i = 2; i <= in; ++i) {
+    const OceanColumn c = ocean_column_at(cols, track_position + r_lower[i], hint);
+    ahead_mld[i] = c.mld;
+    ahead_strat[i] = c.strat;
+    pressure_factor[i] = std::exp(-kappa * pressure_var[i]);
+  }
 
   for (int i = 2; i <= in; ++i) {
     const float r_i = r_lower[i], r_im = r_lower[i - 1], r_ip = r_lower[i + 1];
@@ -306,18 +328,9 @@ bool Run::update_rings() {
     const float T_up = circ_solution[i] - downdraft_integral[i] + mix_upper[i];
     // 2. Advection of saturation entropy by the overturning.
     const float A_sat = -(circ_solution[i] - circ_solution[i - 1]) * coef_in[i];
-    // 3. Swirl at the ring and its inner neighbour.
-    const float v_i = 0.5f * (ring_R2[i] - rsq_lower[i]) / r_i;
-    const float v_im = i == 2 ? 0.0f : 0.5f * (ring_R2[i - 1] - rsq_lower[i - 1]) / r_im;
-    // 4. and 5. Transports through the ring's edges, upwind-biased.
-    float F_out = (surface_stress[i] + bl_depth * mix_lower[i]) / (r_ip - r_im);
-    float F_in;
-    if (i == 2) {
-      F_in = 0.0f;
-      F_out = fmax0(F_out, 0.0f);
-    } else {
-      F_in = (surface_stress[i - 1] + bl_depth * mix_lower[i - 1]) / (r_i - r_lower[i - 2]);
-    }
+    // 3.-5. Swirl at the ring and its inner neighbour; edge transports, upwind-biased.
+    const float v_i = ring_swirl[i], v_im = ring_swirl[i - 1];
+    const float F_in = flux_in[i], F_out = flux_out[i];
     const float W_in = 0.8f * F_in + 0.4f * fmin0(F_in, 0.0f);
     const float W_out = 0.8f * F_out + 0.4f * fmax0(F_out, 0.0f);
     // 6. Advection of boundary-layer entropy and updraft.
@@ -331,9 +344,9 @@ bool Run::update_rings() {
     // 8. Wind speed at the ring.
     const float V = fmax0(0.5f * std::fabs(v_im + v_i), 1e-9f);
     // 9. Stability factor (s_sea_sat still holds the previous step's value).
-    float phi = 1.0f;
-    if (floor_elev < 0.0f && s_sea_sat[i] < s_sat_old[i])
-      phi = 1.0f / (1.0f + 2000.0f * (s_sat_old[i] - s_sea_sat[i]));
+    const float phi = over_sea && s_sea_sat[i] < s_sat_old[i]
+                          ? 1.0f / (1.0f + 2000.0f * (s_sat_old[i] - s_sea_sat[i]))
+                          : 1.0f;
     // 10. Drag.
     const float D = V * (1.0f + fmin0(V * wind_coef, drag_cap));
     // 11. Mixed-layer momentum tendency.
@@ -343,41 +356,35 @@ bool Run::update_rings() {
                            (0.5f * T_low / r_i + translation_speed);
     // 12. Sea-surface cooling under the ring.
     {
-      const OceanColumn c = ocean_column_at(cols, track_position + r_i, hint);
-      const float h = fmax0(c.mld, fmax0(mixed_layer_depth[i], 0.0001f));
+      const float h0 = ahead_mld[i];
+      const float h = fmax0(h0, fmax0(mixed_layer_depth[i], 0.0001f));
       const float w = fmin0(r_rmw2 / r_i, 1.0f);
-      const float d = h - c.mld;
+      const float d = h - h0;
       sst_change[i] = w * sst_change_centre +
-                      (1.0f - w) * ((c.mld - h) * ocean_coef_a / h - c.strat * (d * d) / h);
+                      (1.0f - w) * ((h0 - h) * ocean_coef_a / h - ahead_strat[i] * (d * d) / h);
     }
     // 13. Saturation entropy of the sea surface.
     const float x = pressure_var[i];
-    s_sea_sat[i] = vpot_ratio_sq * (1.0f + sst_change[i] + 5.0000005f * (std::exp(-kappa * x) - 1.0f)) -
+    s_sea_sat[i] = vpot_ratio_sq * (1.0f + sst_change[i] + 5.0000005f * (pressure_factor[i] - 1.0f)) -
                    entropy_per_pressure * x;
     // 14. Surface enthalpy exchange plus dissipative heating.
     const float S = V * (1.0f + fmin0(V * wind_coef, exchange_cap)) * (s_sea_sat[i] - s_b_old[i]) * phi * ck_eff +
                     entropy_per_pressure * (phi * phi * phi) * (V * V) * D;
     // 15. Free-tropospheric cooling, capped.
-    float k_q = inv_8h;
-    if (inv_8h * s_sat_old[i] > cooling_coef) k_q = cooling_coef / s_sat_old[i];
+    const float k_q = inv_8h * s_sat_old[i] > cooling_coef ? cooling_coef / s_sat_old[i] : inv_8h;
     const float Q = k_q * s_sat_old[i];
     // 16.
     const float T_sat = A_sat + diff_s_sat[i] - Q;
     // 17. Updraft from boundary-layer quasi-equilibrium.
     const float dS = s_b_old[i] - s_m_old[i];
-    float M;
-    if (W_top > 0.0f)
-      M = (A_b + S - T_sat * bl_depth) / fmax0(dS * (1.0f - eps_ring[i]), 0.001f);
-    else
-      M = (A_b + S - T_sat * bl_depth) / fmax0(dS, 0.001f) + Conv;
-    M = fmin0(M, 600.0f);
-    if (s_b[i] < s_sat[i] - 0.0001f) M = 0.0f;
-    if (vmax_model > vpot_nd) M = 0.0f;
-    // 18. Middle-level entropy tendency.
-    float T_m = (fmax0(W_top, 0.0f) + m_up[i]) * 0.45f * dS + diff_s_m[i] - Q * rad_share -
-                (s_m_old[i] - s_env) * env_relax;
-    if (i <= i_rmw && nudge_target < 0.0f)
-      T_m = T_m - nudge_target * 75.0f * (s_sat_old[i] - s_m_old[i]);
+    const float M_up_top = (A_b + S - T_sat * bl_depth) / fmax0(dS * (1.0f - eps_ring[i]), 0.001f);
+    const float M_down_top = (A_b + S - T_sat * bl_depth) / fmax0(dS, 0.001f) + Conv;
+    float M = fmin0(W_top > 0.0f ? M_up_top : M_down_top, 600.0f);
+    if (s_b[i] < s_sat[i] - 0.0001f || vmax_model > vpot_nd) M = 0.0f;
+    // 18. Middle-level entropy tendency; a negative feedback moistens the core.
+    const float T_m0 = (fmax0(W_top, 0.0f) + m_up[i]) * 0.45f * dS + diff_s_m[i] - Q * rad_share -
+                       (s_m_old[i] - s_env) * env_relax;
+    const float T_m = i <= i_rmw && moisten_core ? T_m0 - nudge_target * 75.0f * (s_sat_old[i] - s_m_old[i]) : T_m0;
     // 19. Updraft tendency.
     const float T_u = (M - m_up_old[i]) * inv_3h + 0.1f * A_u;
     // 20. New level: each old + 2 dt tendency in double, rounded before any bound.
@@ -390,7 +397,9 @@ bool Run::update_rings() {
     s_m_new[i] = fmin0(s_sat_new[i], fmax0(static_cast<float>(s_m_old[i] + two_dt * T_m), s_m_floor));
     m_up_new[i] = fmax0(static_cast<float>(m_up_old[i] + two_dt * T_u), 0.0f);
     ml_momentum_new[i] = fmax0(static_cast<float>(ml_momentum_old[i] + two_dt * T_ml), 0.0f);
-    // 21. A ring pushed through the centre ends the model.
+  }
+  // 21. A ring pushed through the centre ends the model.
+  for (int i = 2; i <= in; ++i) {
     if (rsq_lower_new[i] < 0.0f) {
       stop_ring = i;
       stop_hours = static_cast<float>(time_seconds / 3600.0) + static_cast<float>(t_first_hours);
@@ -454,10 +463,7 @@ bool Run::finish_step() {
 
 void Run::filter_and_rotate() {
   constexpr int in = n_rings - 1;
-  const SampleColumns cols = columns();
-  const float x_next = static_cast<float>(track_position + translation_speed * dt);
-  const float b2 = ocean_coef_b * ocean_coef_b;
-  int hint = 0;
+  // The time filter and the rotation of the levels, ring by ring.
   for (int i = 2; i <= in; ++i) {
     rsq_lower_old[i] = filtered(rsq_lower_old[i], rsq_lower[i], rsq_lower_new[i]);
     rsq_lower[i] = rsq_lower_new[i];
@@ -472,11 +478,18 @@ void Run::filter_and_rotate() {
     s_sat[i] = s_sat_new[i];
     s_m_old[i] = filtered(s_m_old[i], s_m[i], s_m_new[i]);
     s_m[i] = s_m_new[i];
-    m_up_old[i] = fmax0(filtered(m_up_old[i], m_up[i], m_up_new[i]), 0.0f);
+    m_up_old[i] = fmax0(filtered(m_up_old[i], m_up[i], m_up_new[i]), 0.0f);  // the only clamp
     m_up[i] = m_up_new[i];
     ml_momentum_old[i] = filtered(ml_momentum_old[i], ml_momentum[i], ml_momentum_new[i]);
     ml_momentum[i] = ml_momentum_new[i];
-    // Mixed layer deepened by entrainment, capped by the water depth.
+  }
+  // Mixed layer under each ring, deepened by entrainment from the new
+  // momentum and capped by the water depth, at the storm's next position.
+  const SampleColumns cols = columns();
+  const float x_next = static_cast<float>(track_position + translation_speed * dt);
+  const float b2 = ocean_coef_b * ocean_coef_b;
+  int hint = 0;
+  for (int i = 2; i <= in; ++i) {
     const OceanColumn c = ocean_column_at(cols, x_next + r_lower[i], hint);
     const float g = fmax0(c.strat, 0.1f);
     const float N = c.mld * (c.mld - ocean_coef_a / g);

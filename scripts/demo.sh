@@ -10,3 +10,7 @@ cd demo
 ../build/tarvo
 echo
 cat track.out
+if /usr/bin/python3 -c "import matplotlib" 2> /dev/null; then
+  echo
+  echo "picture: $(/usr/bin/python3 ../scripts/plot_case.py . forecast.png | sed "s|^|$PWD/|")"
+fi

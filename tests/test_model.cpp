@@ -35,7 +35,9 @@ TEST(InitRun, InitialVortex) {
   for (int j = 2; j <= 50; ++j) {
     EXPECT_EQ(run.s_b[j], run.s_sat_old[j] - 0.05f) << j;
     EXPECT_EQ(run.s_b_old[j], run.s_b[j]) << j;
-    if (run.ring_R[j] > run.r_outer) EXPECT_EQ(run.rsq_lower[j], run.ring_R2[j]) << j;
+    if (run.ring_R[j] > run.r_outer) {
+      EXPECT_EQ(run.rsq_lower[j], run.ring_R2[j]) << j;
+    }
     EXPECT_EQ(run.rsq_upper[j], run.ring_R2[j]) << j;
   }
   // The swirl peaks near the initial radius of maximum wind with about v0_init.

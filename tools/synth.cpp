@@ -196,19 +196,20 @@ int main(int argc, char** argv) {
   std::snprintf(buf, sizeof buf, "'al' %d %d %d\n", month, day, hour);
   track += buf;
   track += "  hour    lat     lon   vmax(kt) vpot(m/s) shear(m/s) T600(K) RH600(%)\n";
+  double hours_over_land = 0.0;  // the storm weakens from the hour it reaches land
   for (int t = first; t <= last; t += 6) {
-    const double s = (t - first) / (landfall_hours - first);  // 1 at landfall
+    const double s = (t - first) / (landfall_hours - first);  // about 1 at landfall
     const double lat = lat0 + (target_lat - lat0) * s + 0.4 * std::sin(s * 3.0);
     double lon = lon0 + (target_lon - lon0) * s;
-    const double over_land = std::fmax(0.0, (t - landfall_hours) / 6.0);
+    if (lon >= 360.0) lon -= 360.0;
+    if (world.elevation(lat, lon) > 0.0) hours_over_land += 6.0;
     double wind = 30.0 + (peak - 30.0) * std::fmin(1.0, std::fmax(0.0, (t - first) / 96.0));
-    if (over_land > 0) wind = std::fmax(20.0, wind * std::exp(-0.25 * over_land));
+    if (hours_over_land > 0) wind = std::fmax(20.0, wind * std::exp(-0.04 * hours_over_land));
     wind += rnd.uniform(-3.0, 3.0);
     const double vpot = 82.0 - 0.35 * (lat - 12.0) * 2.0 + rnd.uniform(-2.0, 2.0);
     const double shear = 4.0 + 6.0 * s + rnd.uniform(-1.5, 1.5);
     const double t600 = 271.5 - 0.1 * (lat - 15.0) + rnd.uniform(-0.4, 0.4);
     const double rh = 60.0 - 8.0 * s + rnd.uniform(-4.0, 4.0);
-    if (lon >= 360.0) lon -= 360.0;
     std::snprintf(buf, sizeof buf, "%6d %6.1f %7.1f %5.0f %6.1f %6.1f %7.1f %5.0f\n", t, lat, lon,
                   wind, vpot, shear, t600, rh);
     track += buf;

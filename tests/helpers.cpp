@@ -91,7 +91,7 @@ void prepare_run(Run& run, const std::string& track, const std::string& params) 
 
 int run_in(const std::string& dir, const std::string& program, std::string* out, std::string* err) {
   const std::string o = dir + "/.stdout", e = dir + "/.stderr";
-  const std::string cmd = "cd '" + dir + "' && '" + program + "' > '" + o + "' 2> '" + e + "' < /dev/null";
+  const std::string cmd = "cd '" + dir + "' && " + program + " > '" + o + "' 2> '" + e + "' < /dev/null";
   const int status = std::system(cmd.c_str());
   if (out) *out = read_text(o);
   if (err) *err = read_text(e);

@@ -44,9 +44,13 @@ inline constexpr const char* default_params = "0.5\n0.5\n0.5\n2.0\n";
 // input stage, the set-up and the initialisation.
 void prepare_run(Run& run, const std::string& track, const std::string& params = default_params);
 
-// Runs a program with a working directory; returns the exit status, filling
-// standard output and standard error.
+// Runs a shell command line (quoted as needed) in a working directory; returns
+// the exit status (128 + the signal when killed), filling standard output and
+// standard error.
 int run_in(const std::string& dir, const std::string& program, std::string* out,
            std::string* err);
+
+// A path quoted for the shell.
+inline std::string quoted(const std::string& path) { return "'" + path + "'"; }
 
 }  // namespace tarvo::test

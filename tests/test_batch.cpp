@@ -27,7 +27,7 @@ struct Cases {
       if (std::system((synth + "--no-grids --seed " + std::to_string(seed) + " '" + (dir / name) + "'").c_str()) != 0)
         return;
       fs::create_directory_symlink(dir / "world/data", dir / (name + "/data"));
-      if (test::run_in(dir / name, TARVO_BINARY, nullptr, nullptr) != 0) return;
+      if (test::run_in(dir / name, test::quoted(TARVO_BINARY), nullptr, nullptr) != 0) return;
       expected.push_back(test::read_text(dir / (name + "/track.out")));
       fs::remove(dir / (name + "/track.out"));
       names.push_back(name);
@@ -48,8 +48,9 @@ TEST(Batch, SameBytesAsTarvoWithSeveralThreadsAndABadCaseAmongThem) {
   test::write_text(c.dir / "case12b/params.in", test::default_params);
   for (const int threads : {1, 3}) {
     std::string out, err;
-    const int status = test::run_in(c.dir.str(), std::string(TARVO_BATCH) + "' -j " + std::to_string(threads) +
-                                                     " --data 'world/data' 'case11' 'case12' 'case12b' 'case13' 'case14' 'case15",
+    const int status = test::run_in(c.dir.str(),
+                                    test::quoted(TARVO_BATCH) + " -j " + std::to_string(threads) +
+                                        " --data world/data case11 case12 case12b case13 case14 case15",
                                     &out, &err);
     EXPECT_EQ(status, 2) << err;  // one case failed on its input
     for (std::size_t i = 0; i < c.names.size(); ++i) {

@@ -46,7 +46,7 @@ struct Demo {
   Demo() {
     const std::string cmd = std::string("'") + TARVO_SYNTH + "' --seed 3 '" + dir.str() + "'";
     if (std::system(cmd.c_str()) != 0) return;
-    status = test::run_in(dir.str(), TARVO_BINARY, &out, &err);
+    status = test::run_in(dir.str(), test::quoted(TARVO_BINARY), &out, &err);
     track_out = test::read_text(dir / "track.out");
   }
 };
@@ -119,7 +119,7 @@ TEST(EndToEnd, FollowsTheObservedIntensityBeforeTheStartRecord) {
 TEST(EndToEnd, MissingGridsEndTheRunBeforeTheTrackIsRead) {
   test::TempDir dir;
   std::string out, err;
-  EXPECT_EQ(test::run_in(dir.str(), TARVO_BINARY, &out, &err), 2);
+  EXPECT_EQ(test::run_in(dir.str(), test::quoted(TARVO_BINARY), &out, &err), 2);
   EXPECT_EQ(out, "");
   EXPECT_NE(err.find("data/bathsmooth2.dat: cannot open"), std::string::npos) << err;
 }
@@ -130,9 +130,57 @@ TEST(EndToEnd, InputErrorsNameTheFile) {
   test::write_text(dir / "track.in", test::simple_track(-12, 24));
   test::write_text(dir / "params.in", "0.5\n0.5\nabc\n1\n");
   std::string out, err;
-  EXPECT_EQ(test::run_in(dir.str(), TARVO_BINARY, &out, &err), 2);
+  EXPECT_EQ(test::run_in(dir.str(), test::quoted(TARVO_BINARY), &out, &err), 2);
   EXPECT_EQ(err, "tarvo: params.in, line 3: expected a number (smoothing weight of field 6), found 'abc'\n");
   EXPECT_FALSE(std::filesystem::exists(dir / "track.out"));
+}
+
+TEST(EndToEnd, EarlyStopOfTheProgramLeavesAnExistingTrackOutUntouched) {
+  // An absurd potential intensity at the start record drives a ring through the centre.
+  test::TempDir dir;
+  test::write_uniform_data(dir / "data", -4000.0f, 50.0f, 20.0f);
+  std::string track = test::simple_track(-6, 6, 50.0f);
+  const std::size_t at = track.find("\n0 ") + 1;
+  const std::size_t vpot = track.find(" 75.0 ", at);
+  track.replace(vpot, 6, " 1e30 ");
+  test::write_text(dir / "track.in", track);
+  test::write_text(dir / "params.in", test::default_params);
+  test::write_text(dir / "track.out", "an earlier result\n");
+  std::string out, err;
+  EXPECT_EQ(test::run_in(dir.str(), test::quoted(TARVO_BINARY), &out, &err), 0);
+  EXPECT_EQ(out, "");
+  EXPECT_EQ(err,
+            "tarvo: the model stopped early at +1.7 h (a negative squared radius at ring 2); no track.out "
+            "was written\n");
+  EXPECT_EQ(test::read_text(dir / "track.out"), "an earlier result\n");
+}
+
+TEST(EndToEnd, TwoRunsGiveTheSameBytes) {
+  const Demo& d = demo();
+  ASSERT_EQ(d.status, 0);
+  std::string out;
+  ASSERT_EQ(test::run_in(d.dir.str(), test::quoted(TARVO_BINARY), &out, nullptr), 0);
+  EXPECT_EQ(out, d.out);
+  EXPECT_EQ(test::read_text(d.dir / "track.out"), d.track_out);
+}
+
+TEST(EndToEnd, AFullDiskFailsTheWriteAndKeepsTheOldResult) {
+  const Demo& d = demo();
+  ASSERT_EQ(d.status, 0);
+  test::TempDir dir;
+  std::filesystem::create_directory_symlink(d.dir / "data", dir / "data");
+  std::filesystem::copy_file(d.dir / "track.in", dir / "track.in");
+  std::filesystem::copy_file(d.dir / "params.in", dir / "params.in");
+  test::write_text(dir / "track.out", "an earlier result\n");
+  std::string out, err;
+  // A file-size limit of 1 KiB: track.out (about 5 KB) cannot be written.
+  EXPECT_EQ(test::run_in(dir.str(), "ulimit -f 1 && " + test::quoted(TARVO_BINARY), &out, &err), 2);
+  EXPECT_NE(err.find("tarvo: track.out: cannot write: File too large"), std::string::npos) << err;
+  EXPECT_EQ(test::read_text(dir / "track.out"), "an earlier result\n");
+  int files = 0;
+  for (const auto& e : std::filesystem::directory_iterator(dir.path())) files += e.path().filename() != ".stdout" &&
+                                                                              e.path().filename() != ".stderr";
+  EXPECT_EQ(files, 4);  // data, track.in, params.in, track.out: no temporary left behind
 }
 
 TEST(EndToEnd, EarlyStopLeavesAnExistingTrackOutUntouched) {

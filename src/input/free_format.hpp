@@ -33,7 +33,10 @@ class FreeFormatReader {
     return {Item::Kind::chars, v, n, name};
   }
 
-  explicit FreeFormatReader(std::string_view text) : text_(text) {}
+  // A leading UTF-8 byte-order mark is skipped.
+  explicit FreeFormatReader(std::string_view text) : text_(text) {
+    if (text_.substr(0, 3) == "\xEF\xBB\xBF") pos_ = 3;
+  }
 
   // One read of the given list.
   Status read(std::initializer_list<Item> items) { return read(items.begin(), items.size()); }

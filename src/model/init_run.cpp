@@ -15,7 +15,10 @@ void Run::init_run() {
   // 1. Core: the ring at the initial radius of maximum wind, snapped to the grid.
   const float v0 = v0_init;
   const float R0 = std::sqrt(r0_init * r0_init + 2.0f * r0_init * v0);
-  const int j_core = static_cast<int>(R0 / dR);
+  // (Any ring count beyond the grid puts every ring in the core; the bound
+  // keeps the conversion defined for absurd intensities.)
+  const float core_rings = R0 / dR;
+  const int j_core = core_rings < 1000.0f ? static_cast<int>(core_rings) : 1000;
   const float R_core = static_cast<float>(j_core) * dR;
   const float r_core = std::sqrt(v0 * v0 + R_core * R_core) - v0;
 

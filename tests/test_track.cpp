@@ -119,7 +119,7 @@ TEST(Track, Rejections) {
     return failure([&] { run.parse_track(text, "track.in"); });
   };
   EXPECT_EQ(reject(track_with("6 10 300 50 80 5 270 60\n")),
-            "track.in: no record at or before 0 h (the forecast starts at the last one)");
+            "track.in, line 5: no record at or before 0 h (the forecast starts at the last one)");
   EXPECT_NE(reject(track_with("0 10 300 50 80 5 270 60\n0 10 300 50 80 5 270 60\n"))
                 .find("track.in, line 5: record 2: time 0 h does not follow"),
             std::string::npos);
@@ -194,6 +194,59 @@ TEST(Smoothing, StartRecordRules) {
   first.smooth_track();
   EXPECT_EQ(first.i_start, 1);
   EXPECT_EQ(first.track_vobs[1], w1);
+}
+
+}  // namespace
+}  // namespace tarvo
+
+namespace tarvo {
+namespace {
+
+std::string fixture(const std::string& name) { return test::read_text(std::string(TARVO_FIXTURES) + "/" + name); }
+
+std::string fixture_failure(const std::string& track, const std::string& params = fixture("params_good.in")) {
+  const OceanGrids no_grids;
+  auto run = std::make_unique<tarvo::Run>(no_grids, ".");
+  run->diagnostics = nullptr;
+  try {
+    run->parse_params(params, "params.in");
+    run->parse_track(track, "track.in");
+  } catch (const InputError& e) {
+    return e.what();
+  }
+  return "";
+}
+
+TEST(Fixtures, GoodInputsWithFreeFormatCorners) {
+  EXPECT_EQ(fixture_failure(fixture("track_corners.in")), "");
+  const OceanGrids no_grids;
+  auto run = std::make_unique<tarvo::Run>(no_grids, ".");
+  run->parse_track(fixture("track_corners.in"), "track.in");
+  EXPECT_EQ(std::string(run->basin, 2), "ep");
+  EXPECT_EQ(run->n_track, 5);
+  EXPECT_EQ(run->i_start, 3);
+  EXPECT_EQ(run->track_lon[1], 255.0f);
+  EXPECT_EQ(run->track_vpot[2], 45.5f);     // 2*45.5
+  EXPECT_EQ(run->track_rh600[3], 62.0f);    // continued on the next line
+  EXPECT_EQ(run->track_vpot[4], 81.0f);     // kept after the slash
+  EXPECT_EQ(run->track_f6[5], 1.5f);        // D exponent
+}
+
+TEST(Fixtures, MalformedInputsNameTheFileAndLine) {
+  const std::string good = fixture("params_good.in");
+  EXPECT_EQ(fixture_failure(fixture("track_short_header.in")),
+            "track.in, line 3: end of file; expected the header (basin code, month, day, hour)");
+  EXPECT_EQ(fixture_failure(fixture("track_bad_month.in")), "track.in, line 2: reference month 13 is not in 1..12");
+  EXPECT_EQ(fixture_failure(fixture("track_no_start.in")),
+            "track.in, line 6: no record at or before 0 h (the forecast starts at the last one)");
+  EXPECT_EQ(fixture_failure(fixture("track_times_repeat.in")),
+            "track.in, line 5: record 2: time -6 h does not follow the previous record's time");
+  EXPECT_EQ(fixture_failure(fixture("track_first_unreadable.in")),
+            "track.in, line 4: the first record is unreadable: expected a number (maximum wind), found 'fifty'");
+  EXPECT_EQ(fixture_failure(fixture("track_corners.in"), fixture("params_short.in")),
+            "params.in, line 3: end of file; expected a number (smoothing weight of field 6)");
+  EXPECT_EQ(fixture_failure(fixture("track_corners.in"), fixture("params_text.in")),
+            "params.in, line 3: expected a number (smoothing weight of field 6), found 'half'");
 }
 
 }  // namespace

@@ -128,7 +128,8 @@ void Run::parse_track(std::string_view text, const std::string& shown) {
   }
   if (n_track == 0) throw InputError(shown, reader.line(), "no track records");
   if (i_start == 0)
-    throw InputError(shown, 0, "no record at or before 0 h (the forecast starts at the last one)");
+    throw InputError(shown, reader.line(),
+                     "no record at or before 0 h (the forecast starts at the last one)");
 }
 
 void Run::smooth_track() {

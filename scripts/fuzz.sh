@@ -1,0 +1,29 @@
+#!/usr/bin/env bash
+# Builds the libFuzzer targets with clang (build-fuzz/) and runs each for a
+# bounded time from the seed corpus (fuzz/corpus/TARGET and tests/fixtures).
+# Any crash, sanitizer report or failed check fails the script; the input that
+# caused it is left in fuzz-artifacts/.
+#   scripts/fuzz.sh [SECONDS_PER_TARGET]      (default 30)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+seconds=${1:-30}
+cmake --preset fuzz > /dev/null
+cmake --build --preset fuzz -j "$(nproc)" --target fuzz_free_format fuzz_params fuzz_track fuzz_grid > /dev/null
+mkdir -p fuzz-artifacts
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+status=0
+for target in free_format params track grid; do
+  mkdir -p "$work/$target"
+  if build-fuzz/fuzz_$target -max_total_time="$seconds" -print_final_stats=1 -artifact_prefix=fuzz-artifacts/ \
+      "$work/$target" "fuzz/corpus/$target" tests/fixtures > "$work/$target.log" 2>&1; then
+    result=ok
+  else
+    result=FAILED
+    status=1
+    grep -E "ERROR|runtime error|fuzz check failed" "$work/$target.log" | head -5
+  fi
+  execs=$(grep -o 'stat::number_of_executed_units: [0-9]*' "$work/$target.log" | grep -o '[0-9]*$' || echo 0)
+  printf 'fuzz %-12s %-6s %10s executions in %s s\n' "$target" "$result" "$execs" "$seconds"
+done
+exit $status

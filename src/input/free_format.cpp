@@ -105,9 +105,8 @@ FreeFormatReader::Status FreeFormatReader::read_list(std::size_t n, Store&& stor
       continue;
     }
     // A token: up to a blank, comma, slash or line end; quotes may hold any of them.
-    std::size_t start = pos_;
     bool quoted = false;
-    std::size_t value_start = start;
+    std::size_t value_start = pos_;
     // A repeat count r* before the value.
     std::size_t repeat = 1;
     {
@@ -162,7 +161,6 @@ FreeFormatReader::Status FreeFormatReader::read_list(std::size_t n, Store&& stor
       pos_ = q;
     }
     const bool null_value = !quoted && token.empty();  // "r*" alone
-    (void)start;
     for (std::size_t r = 0; r < repeat && idx < n; ++r, ++idx) {
       if (null_value) continue;
       if (!store(idx, token, quoted)) {

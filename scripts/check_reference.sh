@@ -1,11 +1,15 @@
 #!/usr/bin/env bash
 # Runs tarvo on every reference case (a folder holding track.in, params.in and
 # expected/, beside world0/data) and compares track.out byte for byte and the
-# progress lines token by token with the expected results.
+# progress lines token by token with the expected results; with tarvo-trace
+# beside the binary, also every set-up value and the state bits of the traced
+# steps.
 #   scripts/check_reference.sh REFERENCE_DIR [TARVO_BINARY]
 set -uo pipefail
 ref=$(cd "$1" && pwd)
 bin=$(realpath "${2:-build/tarvo}")
+trace=$(dirname "$bin")/tarvo-trace  # set-up values and state bits, when built beside it
+[ -x "$trace" ] || trace=
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 failed=0
@@ -27,8 +31,16 @@ for case_dir in "$ref"/*/; do
                  <(awk '{print $1, $2, $3}' "$case_dir/expected/stdout") > /dev/null; then
     echo "FAIL $name: progress lines differ"
     failed=$((failed + 1))
+  elif [ -x "$trace" ] && [ -f "$case_dir/expected/trace.txt" ] &&
+       ! cmp -s <("$trace" "$work/$name" "$ref/world0/data" trace) "$case_dir/expected/trace.txt"; then
+    echo "FAIL $name: the state bits of trace.txt differ"
+    failed=$((failed + 1))
+  elif [ -x "$trace" ] && [ -f "$case_dir/expected/setup.txt" ] &&
+       ! cmp -s <("$trace" "$work/$name" "$ref/world0/data" setup) <(grep -v '^# time' "$case_dir/expected/setup.txt"); then
+    echo "FAIL $name: the set-up values of setup.txt differ"
+    failed=$((failed + 1))
   else
-    echo "ok   $name: track.out and progress lines identical"
+    echo "ok   $name: track.out, progress lines${trace:+, set-up values and state bits} identical"
   fi
   checked=$((checked + 1))
 done

@@ -4,8 +4,10 @@
 //   tarvo-trace CASE_DIR DATA_DIR [setup|trace]
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <string>
 
+#include "driver/run_case.hpp"
 #include "input/input_error.hpp"
 #include "model/run.hpp"
 
@@ -88,14 +90,10 @@ int main(int argc, char** argv) {
   const std::string what = argc > 3 ? argv[3] : "both";
   try {
     const tarvo::OceanGrids grids = tarvo::read_climatology(argv[2]);
-    static Run run(grids, argv[1]);
+    auto owned = std::make_unique<Run>(grids, argv[1]);
+    Run& run = *owned;
     run.progress = nullptr;
-    run.read_track();
-    run.read_params();
-    run.smooth_track();
-    run.sample_track();
-    run.set_up();
-    run.init_run();
+    tarvo::prepare_case(run);
     if (what != "trace") print_setup(run);
     bool going = run.model_time <= run.end_time;
     while (going) {

@@ -22,10 +22,13 @@ namespace {
 constexpr float filter_gamma = 0.1f;  // Robert-Asselin filter coefficient
 constexpr float drag_cap = 1.8f;      // drag factor is at most 1 + 1.8
 constexpr float exchange_cap = 2.0f;  // enthalpy exchange factor is at most 1 + 2
+// Saturation entropy change per unit of the surface-pressure variable.
 constexpr float entropy_per_pressure = 0.32317176f;
 
-inline float fmax0(float a, float b) { return a > b ? a : b; }  // max(a, b)
-inline float fmin0(float a, float b) { return a < b ? a : b; }  // min(a, b)
+// max and min: the first operand only when strictly greater (smaller), so
+// ties and NaN give the second.
+inline float max_of(float a, float b) { return a > b ? a : b; }
+inline float min_of(float a, float b) { return a < b ? a : b; }
 
 // Robert-Asselin filter of the current level u with the old o and the new n.
 inline float filtered(float o, float u, float n) {
@@ -104,7 +107,7 @@ void Run::step_forcing() {
   track_position = at_time(samp_dist);
   vpot_local = at_time(samp_vpot);
   v_obs = at_time(samp_vobs) / velocity_scale;
-  f6_now = fmax0(at_time(samp_f6), 0.0f);
+  f6_now = max_of(at_time(samp_f6), 0.0f);
   const float t_candidate = at_time(samp_t600);
   const float rh_candidate = at_time(samp_rh600);
   floor_elev = static_cast<float>((a * samp_elev[k - 1] + b * samp_elev[k]) / span);
@@ -112,7 +115,7 @@ void Run::step_forcing() {
   // 3. Environment, from the start record's time on.
   const bool after_start = model_time * time_scale > static_cast<double>(start_record_time);
   if (after_start) {
-    rh_env = fmax0(fmin0(rh_candidate, 100.0f), 10.0f) * 0.8f;  // percent
+    rh_env = max_of(min_of(rh_candidate, 100.0f), 10.0f) * 0.8f;  // percent
     t_env = t_candidate;
     const float tc = t_env - 273.15f;
     // Saturation mixing ratio over 600 hPa.
@@ -186,14 +189,14 @@ void Run::friction_and_mixing() {
   float c_prev = 0.0f;  // diffusion coefficient C(j-1); C(1) = 0
   for (int j = 2; j <= in; ++j) {
     // 1. Fraction of the updraft that does not return as downdraft.
-    eps_ring[j] = fmin0(fmax0((s_m_old[j] - s_env) / fmax0(s_b_old[j] - s_env, 0.001f), 0.0f), 1.0f);
+    eps_ring[j] = min_of(max_of((s_m_old[j] - s_env) / max_of(s_b_old[j] - s_env, 0.001f), 0.0f), 1.0f);
     // 2. Radial integral of the net convective mass flux.
     downdraft_integral[j] = downdraft_integral[j - 1] -
                             eps_ring[j] * m_up[j] * (rsq_lower[j] - rsq_lower[j - 1]);
     // 3. Surface stress with a drag factor growing with the wind.
     const float X = R2[j] - rl2[j];
-    const float u = fmax0(0.5f * std::fabs(X) / rl[j], 1e-09f);
-    const float f_d = 1.0f + fmin0(u * wind_coef, drag_cap);
+    const float u = max_of(0.5f * std::fabs(X) / rl[j], 1e-09f);
+    const float f_d = 1.0f + min_of(u * wind_coef, drag_cap);
     float stress = f_d * (std::fabs(X) * X * (rl[j + 1] - rl[j - 1]) * 0.25f) / (dR * R[j]);
     if (!over_land && s_sea_sat[j] < s_sat_old[j]) {
       // A free troposphere warmer than the sea surface stabilises the surface layer.
@@ -249,8 +252,8 @@ void Run::solve_circulation() {
     const float rho = rr * rr;
     const float F = (surface_stress[j] + mix_lower[j]) / (1.0f + rho) + downdraft_integral[j] -
                     rho * mix_upper[j] / (1.0f + rho);
-    circ_rhs[j] = fmin0(inv_8h * s_sat_old[j + 1], cooling_coef) + F * Q -
-                  fmin0(inv_8h * s_sat_old[j], cooling_coef) - diff_s_sat[j + 1] + diff_s_sat[j];
+    circ_rhs[j] = min_of(inv_8h * s_sat_old[j + 1], cooling_coef) + F * Q -
+                  min_of(inv_8h * s_sat_old[j], cooling_coef) - diff_s_sat[j + 1] + diff_s_sat[j];
     circ_diag_inv[j] = 1.0f / (Q + coef_in[j] + coef_out[j]);
   }
 
@@ -281,19 +284,19 @@ bool Run::update_rings() {
   // Once per step.
   {
     const OceanColumn c = ocean_column_at(cols, track_position);
-    const float h = fmax0(c.mld, fmax0(mixed_layer_depth[2], 0.0001f));
+    const float h = max_of(c.mld, max_of(mixed_layer_depth[2], 0.0001f));
     const float d = h - c.mld;
     sst_change_centre = (c.mld - h) * ocean_coef_a / h - c.strat * (d * d) / h;
   }
-  s_m_floor = fmin0(s_env, -1.0f);
-  env_relax = fmax0(nudge_target, 0.0f) * 500.0f;
+  s_m_floor = min_of(s_env, -1.0f);
+  env_relax = max_of(nudge_target, 0.0f) * 500.0f;
   vpot_nd = vpot_local / velocity_scale;
   two_dt = 2.0 * dt;
   time_seconds = model_time * time_scale;
   ck_eff = ckcd;
   if (floor_elev > 0.0f && time_seconds >= static_cast<double>(start_record_time)) {
     // Over land the enthalpy supply fades with the height of the ground.
-    ck_eff = fmax0(0.0f, ckcd * (1.0f - floor_elev / (8.0f * depth_factor)));
+    ck_eff = max_of(0.0f, ckcd * (1.0f - floor_elev / (8.0f * depth_factor)));
     nudge_rate = 0.0f;
   }
   const float r_rmw2 = 2.0f * r_lower[i_rmw];
@@ -309,7 +312,7 @@ bool Run::update_rings() {
     flux_in[i + 1] = flux_out[i];
   }
   flux_in[2] = 0.0f;  // no inner transport at the first ring
-  flux_out[2] = fmax0(flux_out[2], 0.0f);
+  flux_out[2] = max_of(flux_out[2], 0.0f);
 
   // The ocean a ring's radius ahead of the storm, and the pressure factor of
   // the sea-surface saturation entropy.
@@ -331,8 +334,8 @@ bool Run::update_rings() {
     // 3.-5. Swirl at the ring and its inner neighbour; edge transports, upwind-biased.
     const float v_i = ring_swirl[i], v_im = ring_swirl[i - 1];
     const float F_in = flux_in[i], F_out = flux_out[i];
-    const float W_in = 0.8f * F_in + 0.4f * fmin0(F_in, 0.0f);
-    const float W_out = 0.8f * F_out + 0.4f * fmax0(F_out, 0.0f);
+    const float W_in = 0.8f * F_in + 0.4f * min_of(F_in, 0.0f);
+    const float W_out = 0.8f * F_out + 0.4f * max_of(F_out, 0.0f);
     // 6. Advection of boundary-layer entropy and updraft.
     const float A_b = (W_in * (s_b[i] - s_b[i - 1]) + W_out * (s_b[i + 1] - s_b[i])) / (r_i + r_im);
     const float A_u = (W_in * (m_up[i] - m_up[i - 1]) + W_out * (m_up[i + 1] - m_up[i])) / (r_i + r_im);
@@ -342,13 +345,13 @@ bool Run::update_rings() {
     const float D_dn = -m_up[i] * (1.0f - eps_ring[i]);
     const float W_top = Conv - m_up[i] - D_dn;
     // 8. Wind speed at the ring.
-    const float V = fmax0(0.5f * std::fabs(v_im + v_i), 1e-9f);
+    const float V = max_of(0.5f * std::fabs(v_im + v_i), 1e-9f);
     // 9. Stability factor (s_sea_sat still holds the previous step's value).
     const float phi = over_sea && s_sea_sat[i] < s_sat_old[i]
                           ? 1.0f / (1.0f + 2000.0f * (s_sat_old[i] - s_sea_sat[i]))
                           : 1.0f;
     // 10. Drag.
-    const float D = V * (1.0f + fmin0(V * wind_coef, drag_cap));
+    const float D = V * (1.0f + min_of(V * wind_coef, drag_cap));
     // 11. Mixed-layer momentum tendency.
     const float T_ml = phi * phi * V * D +
                        (0.2f * (ml_momentum[i] - ml_momentum[i - 1]) / (r_i - r_im) +
@@ -357,8 +360,8 @@ bool Run::update_rings() {
     // 12. Sea-surface cooling under the ring.
     {
       const float h0 = ahead_mld[i];
-      const float h = fmax0(h0, fmax0(mixed_layer_depth[i], 0.0001f));
-      const float w = fmin0(r_rmw2 / r_i, 1.0f);
+      const float h = max_of(h0, max_of(mixed_layer_depth[i], 0.0001f));
+      const float w = min_of(r_rmw2 / r_i, 1.0f);
       const float d = h - h0;
       sst_change[i] = w * sst_change_centre +
                       (1.0f - w) * ((h0 - h) * ocean_coef_a / h - ahead_strat[i] * (d * d) / h);
@@ -368,7 +371,7 @@ bool Run::update_rings() {
     s_sea_sat[i] = vpot_ratio_sq * (1.0f + sst_change[i] + 5.0000005f * (pressure_factor[i] - 1.0f)) -
                    entropy_per_pressure * x;
     // 14. Surface enthalpy exchange plus dissipative heating.
-    const float S = V * (1.0f + fmin0(V * wind_coef, exchange_cap)) * (s_sea_sat[i] - s_b_old[i]) * phi * ck_eff +
+    const float S = V * (1.0f + min_of(V * wind_coef, exchange_cap)) * (s_sea_sat[i] - s_b_old[i]) * phi * ck_eff +
                     entropy_per_pressure * (phi * phi * phi) * (V * V) * D;
     // 15. Free-tropospheric cooling, capped.
     const float k_q = inv_8h * s_sat_old[i] > cooling_coef ? cooling_coef / s_sat_old[i] : inv_8h;
@@ -377,12 +380,12 @@ bool Run::update_rings() {
     const float T_sat = A_sat + diff_s_sat[i] - Q;
     // 17. Updraft from boundary-layer quasi-equilibrium.
     const float dS = s_b_old[i] - s_m_old[i];
-    const float M_up_top = (A_b + S - T_sat * bl_depth) / fmax0(dS * (1.0f - eps_ring[i]), 0.001f);
-    const float M_down_top = (A_b + S - T_sat * bl_depth) / fmax0(dS, 0.001f) + Conv;
-    float M = fmin0(W_top > 0.0f ? M_up_top : M_down_top, 600.0f);
+    const float M_up_top = (A_b + S - T_sat * bl_depth) / max_of(dS * (1.0f - eps_ring[i]), 0.001f);
+    const float M_down_top = (A_b + S - T_sat * bl_depth) / max_of(dS, 0.001f) + Conv;
+    float M = min_of(W_top > 0.0f ? M_up_top : M_down_top, 600.0f);
     if (s_b[i] < s_sat[i] - 0.0001f || vmax_model > vpot_nd) M = 0.0f;
     // 18. Middle-level entropy tendency; a negative feedback moistens the core.
-    const float T_m0 = (fmax0(W_top, 0.0f) + m_up[i]) * 0.45f * dS + diff_s_m[i] - Q * rad_share -
+    const float T_m0 = (max_of(W_top, 0.0f) + m_up[i]) * 0.45f * dS + diff_s_m[i] - Q * rad_share -
                        (s_m_old[i] - s_env) * env_relax;
     const float T_m = i <= i_rmw && moisten_core ? T_m0 - nudge_target * 75.0f * (s_sat_old[i] - s_m_old[i]) : T_m0;
     // 19. Updraft tendency.
@@ -392,11 +395,11 @@ bool Run::update_rings() {
     rsq_upper_new[i] = static_cast<float>(rsq_upper_old[i] + two_dt * T_up);
     s_sat_new[i] = static_cast<float>(s_sat_old[i] + two_dt * T_sat);
     const float s_b_step = static_cast<float>(
-        s_b_old[i] + two_dt * (A_b + S + dS * (fmin0(W_top, 0.0f) + D_dn)) * inv_bl_depth);
-    s_b_new[i] = fmin0(fmin0(s_sat_new[i], s_b_step), s_sea_sat[i]);
-    s_m_new[i] = fmin0(s_sat_new[i], fmax0(static_cast<float>(s_m_old[i] + two_dt * T_m), s_m_floor));
-    m_up_new[i] = fmax0(static_cast<float>(m_up_old[i] + two_dt * T_u), 0.0f);
-    ml_momentum_new[i] = fmax0(static_cast<float>(ml_momentum_old[i] + two_dt * T_ml), 0.0f);
+        s_b_old[i] + two_dt * (A_b + S + dS * (min_of(W_top, 0.0f) + D_dn)) * inv_bl_depth);
+    s_b_new[i] = min_of(min_of(s_sat_new[i], s_b_step), s_sea_sat[i]);
+    s_m_new[i] = min_of(s_sat_new[i], max_of(static_cast<float>(s_m_old[i] + two_dt * T_m), s_m_floor));
+    m_up_new[i] = max_of(static_cast<float>(m_up_old[i] + two_dt * T_u), 0.0f);
+    ml_momentum_new[i] = max_of(static_cast<float>(ml_momentum_old[i] + two_dt * T_ml), 0.0f);
   }
   // 21. A ring pushed through the centre ends the model.
   for (int i = 2; i <= in; ++i) {
@@ -478,7 +481,7 @@ void Run::filter_and_rotate() {
     s_sat[i] = s_sat_new[i];
     s_m_old[i] = filtered(s_m_old[i], s_m[i], s_m_new[i]);
     s_m[i] = s_m_new[i];
-    m_up_old[i] = fmax0(filtered(m_up_old[i], m_up[i], m_up_new[i]), 0.0f);  // the only clamp
+    m_up_old[i] = max_of(filtered(m_up_old[i], m_up[i], m_up_new[i]), 0.0f);  // the only clamp
     m_up[i] = m_up_new[i];
     ml_momentum_old[i] = filtered(ml_momentum_old[i], ml_momentum[i], ml_momentum_new[i]);
     ml_momentum[i] = ml_momentum_new[i];
@@ -491,11 +494,11 @@ void Run::filter_and_rotate() {
   int hint = 0;
   for (int i = 2; i <= in; ++i) {
     const OceanColumn c = ocean_column_at(cols, x_next + r_lower[i], hint);
-    const float g = fmax0(c.strat, 0.1f);
+    const float g = max_of(c.strat, 0.1f);
     const float N = c.mld * (c.mld - ocean_coef_a / g);
     const float m = ml_momentum[i];
     const float H = std::sqrt(std::fabs(std::sqrt(std::fabs(0.25f * (N * N) + b2 * (m * m) / g)) + 0.5f * N));
-    mixed_layer_depth[i] = fmax0(c.mld, fmin0(H, -c.elev));
+    mixed_layer_depth[i] = max_of(c.mld, min_of(H, -c.elev));
   }
   const float u = nudge_target, old = nudge_state;
   nudge_target = nudge_new;

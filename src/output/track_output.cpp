@@ -1,6 +1,5 @@
 // track.out: a header line and one fixed-column line per output sample, and
 // the progress line of the time loop.
-#include <atomic>
 #include <cerrno>
 #include <fcntl.h>
 #include <cmath>
@@ -73,11 +72,14 @@ void Run::write_track_output() const {
   // Written to a temporary file beside track.out and renamed over it only when
   // complete, so a failed write never leaves a partial or mixed file.
   const std::string path = case_path(case_dir, "track.out");
-  static std::atomic<unsigned> counter{0};
+  // The name is unique to this process and run; O_EXCL refuses any leftover.
   std::string tmp;
   int fd = -1;
+  char id[64];
   for (int attempt = 0; fd < 0 && attempt < 100; ++attempt) {
-    tmp = path + ".tmp." + std::to_string(::getpid()) + "." + std::to_string(counter++);
+    std::snprintf(id, sizeof id, ".tmp.%ld.%p.%d", static_cast<long>(::getpid()),
+                  static_cast<const void*>(this), attempt);
+    tmp = path + id;
     fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (fd < 0 && errno != EEXIST) break;
   }

@@ -1,6 +1,7 @@
 #include "input/free_format.hpp"
 
 #include <algorithm>
+#include <array>
 #include <charconv>
 #include <cstring>
 
@@ -9,6 +10,13 @@ namespace tarvo {
 namespace {
 
 bool is_blank(char c) { return c == ' ' || c == '\t' || c == '\r'; }
+
+// Characters that end an unquoted token: blanks, line ends, commas, slashes.
+constexpr std::array<bool, 256> token_end = [] {
+  std::array<bool, 256> t{};
+  for (unsigned char c : {' ', '\t', '\r', '\n', ',', '/'}) t[c] = true;
+  return t;
+}();
 
 std::string shown(std::string_view token) {
   constexpr std::size_t max_shown = 40;
@@ -103,6 +111,24 @@ FreeFormatReader::Status FreeFormatReader::read_list(std::size_t n, Store&& stor
       else
         ++idx;  // null value: item unchanged
       continue;
+    }
+    // The common case, a plain number: straight to its end.
+    if ((c >= '0' && c <= '9') || c == '-' || c == '.' || c == '+') {
+      std::size_t q = pos_ + 1;
+      bool star = false;
+      while (q < size && !token_end[static_cast<unsigned char>(text_[q])]) star |= text_[q++] == '*';
+      if (!star) {
+        const std::string_view token = text_.substr(pos_, q - pos_);
+        pos_ = q;
+        if (!store(idx, token, false)) {
+          fail_line_ = line_;
+          skip_rest_of_line();
+          return Status::bad_value;
+        }
+        ++idx;
+        after_value = true;
+        continue;
+      }
     }
     // A token: up to a blank, comma, slash or line end; quotes may hold any of them.
     bool quoted = false;

@@ -8,6 +8,7 @@
 //   tarvo-synth [--seed N] [--no-grids] DIR
 #include <sys/stat.h>
 
+#include <cerrno>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>

@@ -11,16 +11,7 @@
 namespace {
 
 const tarvo::OceanGrids& ocean() {
-  static const tarvo::OceanGrids g = [] {
-    tarvo::OceanGrids o;
-    o.elev_grid.assign(static_cast<std::size_t>(tarvo::OceanGrids::elev_cols) * tarvo::OceanGrids::elev_rows,
-                       -4000.0f);
-    const std::size_t n = static_cast<std::size_t>(tarvo::OceanGrids::months) * tarvo::OceanGrids::clim_rows *
-                          tarvo::OceanGrids::clim_cols;
-    o.mld_clim.assign(n, 50.0f);
-    o.strat_clim.assign(n, 20.0f);
-    return o;
-  }();
+  static const tarvo::OceanGrids g = tarvo::OceanGrids::uniform(-4000.0f, 50.0f, 20.0f);
   return g;
 }
 

@@ -37,13 +37,7 @@ std::string read_text(const std::string& path) {
 }
 
 OceanGrids uniform_grids(float elev, float mld, float strat) {
-  OceanGrids g;
-  g.elev_grid.assign(static_cast<std::size_t>(OceanGrids::elev_cols) * OceanGrids::elev_rows, elev);
-  const std::size_t n = static_cast<std::size_t>(OceanGrids::months) * OceanGrids::clim_rows *
-                        OceanGrids::clim_cols;
-  g.mld_clim.assign(n, mld);
-  g.strat_clim.assign(n, strat);
-  return g;
+  return OceanGrids::uniform(elev, mld, strat);
 }
 
 void write_uniform_data(const std::string& dir, float elev, float mld, float strat) {

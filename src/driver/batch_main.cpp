@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "driver/batch.hpp"
+#include "output/format.hpp"
 #include "output/verification.hpp"
 
 namespace {
@@ -164,10 +165,10 @@ int main(int argc, char** argv) {
       std::printf("\nmaximum wind, model minus observed (knots), by lead time after the start record\n%s",
                   tarvo::verification_table(checked).c_str());
       if (!csv.empty()) {
-        std::FILE* f = std::fopen(csv.c_str(), "w");
-        const std::string text = tarvo::verification_csv(checked);
-        if (!f || std::fwrite(text.data(), 1, text.size(), f) != text.size() || std::fclose(f) != 0) {
-          std::fprintf(stderr, "tarvo-batch: %s: cannot write: %s\n", csv.c_str(), std::strerror(errno));
+        try {
+          tarvo::write_file_whole(csv, tarvo::verification_csv(checked));
+        } catch (const tarvo::InputError& e) {
+          std::fprintf(stderr, "tarvo-batch: %s\n", e.what());
           return 2;
         }
       }

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "input/input_error.hpp"
+#include "output/format.hpp"
 #include "output/verification.hpp"
 
 int main(int argc, char** argv) {
@@ -34,10 +35,10 @@ int main(int argc, char** argv) {
   }
   std::fputs(tarvo::verification_table(cases).c_str(), stdout);
   if (!csv.empty()) {
-    std::FILE* f = std::fopen(csv.c_str(), "w");
-    const std::string text = tarvo::verification_csv(cases);
-    if (!f || std::fwrite(text.data(), 1, text.size(), f) != text.size() || std::fclose(f) != 0) {
-      std::fprintf(stderr, "tarvo-verify: %s: cannot write\n", csv.c_str());
+    try {
+      tarvo::write_file_whole(csv, tarvo::verification_csv(cases));
+    } catch (const tarvo::InputError& e) {
+      std::fprintf(stderr, "tarvo-verify: %s\n", e.what());
       return 2;
     }
   }

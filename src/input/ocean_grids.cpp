@@ -34,6 +34,15 @@ void GridArray::assign(std::size_t n, float value) {
   std::fill(data_.get(), data_.get() + n, value);
 }
 
+OceanGrids OceanGrids::uniform(float elev, float mld, float strat) {
+  OceanGrids g;
+  g.elev_grid.assign(static_cast<std::size_t>(elev_cols) * elev_rows, elev);
+  const std::size_t n = static_cast<std::size_t>(months) * clim_rows * clim_cols;
+  g.mld_clim.assign(n, mld);
+  g.strat_clim.assign(n, strat);
+  return g;
+}
+
 namespace {
 
 GridArray read_elevation(const std::string& path, const std::string& shown) {

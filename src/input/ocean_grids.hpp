@@ -52,6 +52,9 @@ class OceanGrids {
            static_cast<std::size_t>(m - 1);
   }
 
+  // Grids holding one value everywhere (every month): a flat world for tests.
+  static OceanGrids uniform(float elev, float mld, float strat);
+
   GridArray elev_grid;   // elev_rows x elev_cols, column fastest
   GridArray mld_clim;    // months x clim_rows x clim_cols, month fastest
   GridArray strat_clim;  // same layout

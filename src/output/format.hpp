@@ -15,4 +15,8 @@ std::string integer_field(long value, int width);
 // A real with `digits` significant digits, right-aligned in `width` columns.
 std::string significant_field(double value, int width, int digits);
 
+// Writes `text` to `path` whole or not at all (a temporary file beside it,
+// renamed over it when complete); throws InputError naming `path`.
+void write_file_whole(const std::string& path, const std::string& text);
+
 }  // namespace tarvo

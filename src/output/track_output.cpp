@@ -68,23 +68,22 @@ std::string Run::track_output_text() const {
   return text;
 }
 
-void Run::write_track_output() const {
-  // Written to a temporary file beside track.out and renamed over it only when
-  // complete, so a failed write never leaves a partial or mixed file.
-  const std::string path = case_path(case_dir, "track.out");
-  // The name is unique to this process and run; O_EXCL refuses any leftover.
+void write_file_whole(const std::string& path, const std::string& text) {
+  // Written to a temporary file beside the target and renamed over it only
+  // when complete, so a failed write never leaves a partial or mixed file.
+  // The temporary's name is unique to this process and call; O_EXCL refuses
+  // any leftover.
   std::string tmp;
   int fd = -1;
   char id[64];
   for (int attempt = 0; fd < 0 && attempt < 100; ++attempt) {
     std::snprintf(id, sizeof id, ".tmp.%ld.%p.%d", static_cast<long>(::getpid()),
-                  static_cast<const void*>(this), attempt);
+                  static_cast<const void*>(&text), attempt);
     tmp = path + id;
     fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (fd < 0 && errno != EEXIST) break;
   }
   if (fd < 0) throw InputError(path, 0, std::string("cannot create: ") + std::strerror(errno));
-  const std::string text = track_output_text();
   const char* p = text.data();
   std::size_t left = text.size();
   int err = 0;
@@ -104,6 +103,10 @@ void Run::write_track_output() const {
     std::remove(tmp.c_str());
     throw InputError(path, 0, std::string("cannot write: ") + std::strerror(err));
   }
+}
+
+void Run::write_track_output() const {
+  write_file_whole(case_path(case_dir, "track.out"), track_output_text());
 }
 
 }  // namespace tarvo

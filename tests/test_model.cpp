@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <vector>
 
 #include "helpers.hpp"
 #include "model/kernels.hpp"
@@ -89,6 +90,41 @@ TEST(OceanColumn, InterpolatesAndHoldsTheLastSample) {
   }
   const SampleColumns one{1, dist, mld, strat, elev, true};
   EXPECT_EQ(ocean_column_at(one, 0.5f).mld, 10.0f);
+}
+
+// A hint only shortens the search: from any hint, on sorted samples with
+// repeated distances (a storm standing still), the answer is the one found
+// without it, NaN and distances off both ends included.
+TEST(OceanColumn, AnyHintGivesTheAnswerWithoutOne) {
+  float dist[] = {0, 0.0f, 1.0f, 1.0f, 1.0f, 2.0f, 3.0f, 3.0f, 7.0f, 8.0f, 9.0f, 10.0f, 10.0f};
+  float zero[13] = {};
+  const int n = 12;
+  const SampleColumns s{n, dist, zero, zero, zero, true};
+  std::vector<float> xs = {-5.0f, 0.0f, 0.5f, 1.0f, 1.5f, 2.0f, 3.0f, 5.0f, 7.0f, 9.99f, 10.0f, 11.0f, NAN, INFINITY, -INFINITY};
+  for (float x = -1.0f; x < 12.0f; x += 0.25f) xs.push_back(x);
+  for (const float x : xs) {
+    const int plain = sample_beyond(s, x);
+    for (int hint = 0; hint <= n + 2; ++hint) EXPECT_EQ(sample_beyond(s, x, hint), plain) << x << " " << hint;
+  }
+}
+
+// Vectors of look-ups interpolate as one look-up at a time does, lane by lane.
+TEST(OceanColumn, LanesInterpolateAsSingleLookUps) {
+  float dist[] = {0, 0.0f, 1.0f, 2.0f, 3.5f, 5.0f}, mld[] = {0, 10, 21, 29, 44, 47},
+        strat[] = {0, 1, 2.5f, 3, 4, 3}, elev[] = {0, -1, -2, -3.5f, -4, -5};
+  const SampleColumns s{5, dist, mld, strat, elev, true};
+  typedef float Four __attribute__((vector_size(16)));
+  typedef int FourInts __attribute__((vector_size(16)));
+  const Four x = {-0.3f, 1.7f, 3.6f, 9.0f};
+  FourInts k;
+  for (int l = 0; l < 4; ++l) k[l] = sample_beyond(s, x[l]);
+  const OceanColumnsOf<Four> c = ocean_columns_at<Four>(s, x, k);
+  for (int l = 0; l < 4; ++l) {
+    const OceanColumn one = ocean_column_at(s, x[l]);
+    EXPECT_EQ(c.mld[l], one.mld) << l;
+    EXPECT_EQ(c.strat[l], one.strat) << l;
+    EXPECT_EQ(c.elev[l], one.elev) << l;
+  }
 }
 
 // ---------------------------------------------------------------- forcing

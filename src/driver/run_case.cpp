@@ -28,6 +28,10 @@ RunEnd run_case(Run& run) {
 
 int run_program(const std::string& case_dir, const std::string& data_dir, std::FILE* out,
                 std::FILE* err) {
+  if (const std::string_view problem = step_path_request_problem(); !problem.empty()) {
+    std::fprintf(err, "tarvo: %.*s\n", static_cast<int>(problem.size()), problem.data());
+    return 2;
+  }
   try {
     const OceanGrids grids = read_climatology(data_dir);
     auto run = std::make_unique<Run>(grids, case_dir);

@@ -1,25 +1,34 @@
 #pragma once
 // Numerical kernels of the time step. Each takes 1-based ring arrays (ring 1 at
-// the centre) and sizes, works in model units and touches nothing else.
+// the centre) and sizes, works in model units and touches nothing else. The
+// per-ring ones are templates over the value type V of the ring loops (see
+// model/lanes.hpp): a float, or a vector of neighbouring rings starting at j.
 #include <cmath>
 
+#include "model/lanes.hpp"
+
 namespace tarvo {
+namespace {
 
 // Radial mixing of angular momentum at one level for ring j:
 // -(|G+| G+ r(j+1/2)^4 - |G-| G- r(j-1/2)^4) dR_coef / (R_j dR), with G the
 // radial gradient of R^2/r^2 across the ring's outer and inner edges.
 //   R, R2  potential radius and its square; r2, r  squared radius and radius.
-inline float momentum_mixing(int j, const float* R, const float* R2, const float* r2,
-                             const float* r, float dR, float dR_coef) {
-  const float g_plus = (R2[j + 1] / r2[j + 1] - R2[j] / r2[j]) / (r[j + 1] - r[j]);
-  const float g_minus = j > 2 ? (R2[j] / r2[j] - R2[j - 1] / r2[j - 1]) / (r[j] - r[j - 1])
-                              : (R2[3] / r2[3] - R2[2] / r2[2]) / r[2];
-  const float rp = 0.5f * (r[j + 1] + r[j]);
-  const float rm = 0.5f * (r[j] + r[j - 1]);
-  const float rp4 = (rp * rp) * (rp * rp);
-  const float rm4 = (rm * rm) * (rm * rm);
-  return -(std::fabs(g_plus) * g_plus * rp4 - std::fabs(g_minus) * g_minus * rm4) * dR_coef /
-         (R[j] * dR);
+template <class V = float>
+inline V momentum_mixing(int j, const float* R, const float* R2, const float* r2, const float* r,
+                         float dR, float dR_coef) {
+  const auto at = [j](const float* p, int d) { return load<V>(p + j + d); };
+  const V g_plus = (at(R2, 1) / at(r2, 1) - at(R2, 0) / at(r2, 0)) / (at(r, 1) - at(r, 0));
+  // Ring 2 has no inner edge gradient of its own: it takes its outer one over r(2).
+  const V g_inner = (at(R2, 0) / at(r2, 0) - at(R2, -1) / at(r2, -1)) / (at(r, 0) - at(r, -1));
+  const float g_first = (R2[3] / r2[3] - R2[2] / r2[2]) / r[2];
+  const V g_minus = select(ring_index<V>(j) > 2, g_inner, g_first);
+  const V rp = 0.5f * (at(r, 1) + at(r, 0));
+  const V rm = 0.5f * (at(r, 0) + at(r, -1));
+  const V rp4 = (rp * rp) * (rp * rp);
+  const V rm4 = (rm * rm) * (rm * rm);
+  return -(abs_of(g_plus) * g_plus * rp4 - abs_of(g_minus) * g_minus * rm4) * dR_coef /
+         (at(R, 0) * dR);
 }
 
 inline constexpr int max_sweeps = 1000;
@@ -56,29 +65,43 @@ inline int gauss_seidel_inward(float* solution, float* sweep, const float* c_in,
 // the lower- and upper-level squared radii and the saturation entropy, with its
 // area mean over the lower level (out to ring n-1) removed; rings 1 and n
 // repeat rings 2 and n-1.
+// The outward integration is sequential; its per-ring terms are not and are
+// formed first, for rings 2..n-1 (n - 2 of them, a multiple of V's lanes).
+template <class V = float>
 inline void surface_pressure(float* pv, const float* R, const float* rl2, const float* ru2,
                              const float* s_sat, float dR, int n) {
-  auto E = [&](int j) {
-    const float r2 = R[j] * R[j];
-    return 0.0625f * ((r2 * r2) / rl2[j] + rl2[j]);
+  constexpr int cap = 128;  // rings at most
+  float E[cap + 2], lift[cap + 1], inner[cap + 1], outer[cap + 1], area[cap + 1];
+  if (n > cap) return;
+  auto energy = [&](int j) {
+    const V Rj = load<V>(R + j);
+    const V r2 = Rj * Rj;
+    const V l2 = load<V>(rl2 + j);
+    return 0.0625f * ((r2 * r2) / l2 + l2);
   };
+  E[1] = 0.0f;  // E(1) = 0
+  for_rings<V>(2, n - 1, [&](int j) { store(E + j, energy(j)); });
+  E[n] = 0.0f;  // reached only by ring n-1's outer term, which the integration never uses
+  for_rings<V>(2, n - 1, [&](int j) {
+    const V Rj = load<V>(R + j);
+    const V R3 = (Rj * Rj) * Rj;
+    const V e_prev = load<V>(E + j - 1), e_j = load<V>(E + j), e_next = load<V>(E + j + 1);
+    store(lift + j, 0.5f * dR * R3 / load<V>(ru2 + j));
+    store(inner + j, select(ring_index<V>(j) > 2, e_prev + e_j + load<V>(s_sat + j), e_j + s_sat[2]));
+    store(outer + j, e_j + e_next + load<V>(s_sat + j + 1));
+    store(area + j, load<V>(rl2 + j + 1) - load<V>(rl2 + j));
+  });
   pv[2] = 0.0f;
   float S = 0.0f;
-  float e_prev = 0.0f;  // E(j-1), with E(1) = 0
-  float e_j = E(2);
   for (int j = 2; j <= n - 2; ++j) {
-    const float e_next = E(j + 1);
-    const float L = j == 2 ? e_j + s_sat[2] : e_prev + e_j + s_sat[j];
-    const float R3 = (R[j] * R[j]) * R[j];
-    pv[j + 1] = pv[j] + 0.5f * dR * R3 / ru2[j] + L - (e_j + e_next + s_sat[j + 1]);
-    S = S + (rl2[j + 1] - rl2[j]) * pv[j + 1];
-    e_prev = e_j;
-    e_j = e_next;
+    pv[j + 1] = pv[j] + lift[j] + inner[j] - outer[j];
+    S = S + area[j] * pv[j + 1];
   }
   const float mean = S / rl2[n - 1];
-  for (int j = 2; j <= n - 1; ++j) pv[j] = pv[j] - mean;
+  for_rings<V>(2, n - 1, [&](int j) { store(pv + j, load<V>(pv + j) - mean); });
   pv[1] = pv[2];
   pv[n] = pv[n - 1];
 }
 
+}  // namespace
 }  // namespace tarvo

@@ -4,4 +4,14 @@ namespace tarvo {
 
 Run::Run(const OceanGrids& g, std::string dir) : grids(g), case_dir(std::move(dir)) {}
 
+// The phases of the step on the run's path.
+void Run::step_forcing() { (this->*path->step_forcing)(); }
+void Run::friction_and_mixing() { (this->*path->friction_and_mixing)(); }
+void Run::solve_circulation() { (this->*path->solve_circulation)(); }
+bool Run::update_rings() { return (this->*path->update_rings)(); }
+bool Run::finish_step() { return (this->*path->finish_step)(); }
+void Run::filter_and_rotate() { (this->*path->filter_and_rotate)(); }
+bool Run::step() { return (this->*path->step)(); }
+RunEnd Run::run_model() { return (this->*path->run_model)(); }
+
 }  // namespace tarvo

@@ -12,6 +12,7 @@
 
 #include "input/ocean_grids.hpp"
 #include "model/ocean_column.hpp"
+#include "model/step_path.hpp"
 
 namespace tarvo {
 
@@ -24,6 +25,7 @@ inline constexpr int n_rings = 50;
 using TrackArray = std::array<float, track_capacity + 1>;
 using SampleArray = std::array<float, sample_capacity + 1>;
 using RingArray = std::array<float, ring_capacity + 1>;
+using RingIndexArray = std::array<int, ring_capacity + 1>;
 
 // How a run ended.
 enum class RunEnd { finished, negative_radius };
@@ -46,6 +48,8 @@ class Run {
   void set_up();
 
   // ---- model run ----
+  // The phases of the step run on `path` (the instruction-set path chosen
+  // for this machine, or as forced); every path gives the same bits.
   void init_run();
   void step_forcing();
   void friction_and_mixing();
@@ -58,6 +62,18 @@ class Run {
   // The whole time loop.
   RunEnd run_model();
 
+  // The same phases on one path: V is the value type of its ring loops (a
+  // float, or a vector of floats). Defined in model/time_step.cpp, which is
+  // compiled once per path.
+  template <class V> void step_forcing_on();
+  template <class V> void friction_and_mixing_on();
+  template <class V> void solve_circulation_on();
+  template <class V> bool update_rings_on();
+  template <class V> bool finish_step_on();
+  template <class V> void filter_and_rotate_on();
+  template <class V> bool step_on();
+  template <class V> RunEnd run_model_on();
+
   // ---- output ----
   void write_track_output() const;
   std::string track_output_text() const;
@@ -66,6 +82,8 @@ class Run {
   std::FILE* progress = stdout;
   // Where warnings on skipped track records go (standard error by default).
   std::FILE* diagnostics = stderr;
+  // The instruction-set path of the time step.
+  const StepPath* path = &default_step_path();
 
   // ================= state =================
   const OceanGrids& grids;
@@ -100,6 +118,7 @@ class Run {
   SampleArray samp_time{}, samp_dist{}, samp_lat{}, samp_lon{}, samp_vobs{}, samp_vpot{},
       samp_f6{}, samp_t600{}, samp_rh600{}, samp_elev{}, samp_mld{}, samp_strat{};
   bool samp_dist_sorted = true;  // samp_dist never decreases: look-ups may bisect
+  bool samp_time_sorted = true;  // samp_time never decreases: the clock's look-up may start late
 
   // Set-up scalars.
   float qsat_sea = 0, velocity_scale_sq = 0, velocity_scale = 0, s_ref_bl = 0, p_top = 0,
@@ -141,6 +160,14 @@ class Run {
   // Per-ring terms of the leapfrog update: swirl, edge transports, the ocean
   // ahead and the pressure factor exp(-kappa x).
   RingArray ring_swirl{}, flux_in{}, flux_out{}, ahead_mld{}, ahead_strat{}, pressure_factor{};
+  // Per-ring working terms of the ring loops: the diffusion coefficient C(j)
+  // of the saturation entropy, the net convective flux of each ring (summed
+  // in ring order into downdraft_integral), the distances of the rings'
+  // ocean look-ups, and the sample interval each ring's look-up ahead of the
+  // storm and under its next position found last (a hint for the next
+  // look-up; it never changes a result).
+  RingArray diff_coef{}, net_flux{}, ring_distance{}, ring_work{};
+  RingIndexArray ring_ahead_sample{}, ring_next_sample{};
   int i_rmw = 2;
   int last_sweeps = 0;  // sweeps of the latest solve
   long total_sweeps = 0;

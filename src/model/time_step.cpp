@@ -8,12 +8,29 @@
 //   filter_and_rotate    the time filter, level rotation and mixed-layer depth
 // Everything is nondimensional (velocity_scale, length_scale, time_scale;
 // the Coriolis parameter is 1). Ring j sits at potential radius R_j = (j-1) dR.
+//
+// The ring loops run over rings 2..49 with V, the value type of this
+// instruction-set path: a float, or a vector of that many neighbouring rings
+// (model/lanes.hpp). This file is compiled once per path; TARVO_PATH names
+// the path and TARVO_LANES gives its lanes. What is sequential by nature (the
+// running downdraft integral, the Gauss-Seidel sweep, the outward pressure
+// integral, the scans with tie rules, the ocean look-ups and exp) stays in
+// ring order on scalars.
 #include <cmath>
 #include <cstdio>
 
 #include "model/kernels.hpp"
+#include "model/lanes.hpp"
 #include "model/run.hpp"
 #include "output/progress.hpp"
+
+#ifndef TARVO_PATH
+#define TARVO_PATH scalar
+#endif
+#define TARVO_STRING2(x) #x
+#define TARVO_STRING(x) TARVO_STRING2(x)
+#define TARVO_JOIN2(a, b) a##b
+#define TARVO_JOIN(a, b) TARVO_JOIN2(a, b)
 
 namespace tarvo {
 
@@ -24,35 +41,54 @@ constexpr float drag_cap = 1.8f;      // drag factor is at most 1 + 1.8
 constexpr float exchange_cap = 2.0f;  // enthalpy exchange factor is at most 1 + 2
 // Saturation entropy change per unit of the surface-pressure variable.
 constexpr float entropy_per_pressure = 0.32317176f;
-
-// max and min: the first operand only when strictly greater (smaller), so
-// ties and NaN give the second.
-inline float max_of(float a, float b) { return a > b ? a : b; }
-inline float min_of(float a, float b) { return a < b ? a : b; }
+constexpr int first_ring = 2, last_ring = n_rings - 1;  // the rings the loops update
+static_assert((last_ring - first_ring + 1) % 16 == 0, "ring loops fill whole vectors");
 
 // Robert-Asselin filter of the current level u with the old o and the new n.
-inline float filtered(float o, float u, float n) {
+template <class V>
+inline V filtered(V o, V u, V n) {
   return u + filter_gamma * (o + n - 2.0f * u);
+}
+
+// old + 2 dt tendency, in double, rounded to float.
+template <class V>
+inline V leapfrog(V old, double two_dt, V tendency) {
+  return narrow(wide(old) + two_dt * wide(tendency));
+}
+
+// The ring loop: body(j) on rings j .. j + lanes - 1 for all of 2..49.
+template <class V, class Body>
+inline void each_ring(Body&& body) {
+  for_rings<V>(first_ring, last_ring, body);
+}
+
+// Ocean look-ups at distances x[2..49]: the sample intervals, found in ring
+// order from each ring's previous interval (`found` keeps them).
+inline void find_samples(const SampleColumns& cols, const float* x, int* found) {
+  for (int i = first_ring; i <= last_ring; ++i) found[i] = sample_beyond(cols, x[i], found[i]);
 }
 
 }  // namespace
 
-bool Run::step() {
-  step_forcing();
-  friction_and_mixing();
-  solve_circulation();
-  if (!update_rings()) return false;
-  return finish_step();
+template <class V>
+[[gnu::flatten]] bool Run::step_on() {
+  step_forcing_on<V>();
+  friction_and_mixing_on<V>();
+  solve_circulation_on<V>();
+  if (!update_rings_on<V>()) return false;
+  return finish_step_on<V>();
 }
 
-RunEnd Run::run_model() {
+template <class V>
+[[gnu::flatten]] RunEnd Run::run_model_on() {
   if (!(model_time <= end_time)) return RunEnd::finished;
-  while (step()) {
+  while (step_on<V>()) {
   }
   return stop_ring > 0 ? RunEnd::negative_radius : RunEnd::finished;
 }
 
-void Run::step_forcing() {
+template <class V>
+[[gnu::flatten]] void Run::step_forcing_on() {
   constexpr int o = n_rings, in = n_rings - 1;
   // 1. Centre and edge rings.
   s_b_old[1] = s_b_old[2];
@@ -88,9 +124,15 @@ void Run::step_forcing() {
   r_upper_old[o] = std::sqrt(rsq_upper_old[o]);
   r_lower[o] = std::sqrt(rsq_lower[o]);
 
-  // 2. The track at the model time (extrapolated beyond the last sample).
+  // 2. The track at the model time (extrapolated beyond the last sample):
+  // the first sample after it, searched on from the previous step's when
+  // the sample times increase and that one is not past the model time.
+  int k_first = 2;
+  if (samp_time_sorted && k_now >= 3 && k_now <= n_samp &&
+      !(static_cast<double>(samp_time[k_now - 1]) > model_time))
+    k_first = k_now;
   k_now = n_samp;
-  for (int k = 2; k <= n_samp; ++k) {
+  for (int k = k_first; k <= n_samp; ++k) {
     if (static_cast<double>(samp_time[k]) > model_time) {
       k_now = k;
       break;
@@ -136,13 +178,24 @@ void Run::step_forcing() {
   // 5. Translation speed.
   translation_speed = (samp_dist[k] - samp_dist[k - 1]) * w;
 
-  // 6. Intensity and convection maxima.
-  vmax_model = 0.0f;
-  mup_max = 0.0f;
-  for (int j = 2; j <= in; ++j) {
-    const float v = 0.5f * (ring_R2[j] - rsq_lower[j]) / r_lower[j];
-    if (v > vmax_model) vmax_model = v;
-    if (m_up[j] > mup_max) mup_max = m_up[j];
+  // 6. Intensity and convection maxima (values only: the order of the rings
+  // does not matter, so lanes keep their own maxima until the end).
+  {
+    V v_top = splat<V>(0.0f), m_top = splat<V>(0.0f);
+    each_ring<V>([&](int j) {
+      const V v = 0.5f * (load<V>(&ring_R2[j]) - load<V>(&rsq_lower[j])) / load<V>(&r_lower[j]);
+      v_top = max_of(v, v_top);
+      m_top = max_of(load<V>(&m_up[j]), m_top);
+    });
+    float lanes_v[width_of<V>], lanes_m[width_of<V>];
+    store(lanes_v, v_top);
+    store(lanes_m, m_top);
+    vmax_model = 0.0f;
+    mup_max = 0.0f;
+    for (int l = 0; l < width_of<V>; ++l) {
+      vmax_model = max_of(lanes_v[l], vmax_model);
+      mup_max = max_of(lanes_m[l], mup_max);
+    }
   }
 
   // 7. Intensity feedback: diagnosed from the intensity error up to the start
@@ -175,7 +228,8 @@ void Run::step_forcing() {
   s_m[o] = s_m[in];
 }
 
-void Run::friction_and_mixing() {
+template <class V>
+[[gnu::flatten]] void Run::friction_and_mixing_on() {
   constexpr int o = n_rings, in = n_rings - 1;
   const bool over_land = floor_elev >= 0.0f;
   const float* R = ring_R.data();
@@ -184,44 +238,50 @@ void Run::friction_and_mixing() {
   const float* rl = r_lower_old.data();
   const float* ru2 = rsq_upper_old.data();
   const float* ru = r_upper_old.data();
+  auto at = [](const RingArray& x, int j) { return load<V>(&x[j]); };
 
-  downdraft_integral[1] = 0.0f;
-  float c_prev = 0.0f;  // diffusion coefficient C(j-1); C(1) = 0
-  for (int j = 2; j <= in; ++j) {
+  each_ring<V>([&](int j) {
+    const IndexOf<V> ring = ring_index<V>(j);
     // 1. Fraction of the updraft that does not return as downdraft.
-    eps_ring[j] = min_of(max_of((s_m_old[j] - s_env) / max_of(s_b_old[j] - s_env, 0.001f), 0.0f), 1.0f);
-    // 2. Radial integral of the net convective mass flux.
-    downdraft_integral[j] = downdraft_integral[j - 1] -
-                            eps_ring[j] * m_up[j] * (rsq_lower[j] - rsq_lower[j - 1]);
+    const V eps = min_of(max_of((at(s_m_old, j) - s_env) / max_of(at(s_b_old, j) - s_env, 0.001f), 0.0f), 1.0f);
+    store(&eps_ring[j], eps);
+    // 2. Net convective mass flux of the ring (integrated below, in ring order).
+    store(&net_flux[j], eps * at(m_up, j) * (at(rsq_lower, j) - at(rsq_lower, j - 1)));
     // 3. Surface stress with a drag factor growing with the wind.
-    const float X = R2[j] - rl2[j];
-    const float u = max_of(0.5f * std::fabs(X) / rl[j], 1e-09f);
-    const float f_d = 1.0f + min_of(u * wind_coef, drag_cap);
-    float stress = f_d * (std::fabs(X) * X * (rl[j + 1] - rl[j - 1]) * 0.25f) / (dR * R[j]);
-    if (!over_land && s_sea_sat[j] < s_sat_old[j]) {
-      // A free troposphere warmer than the sea surface stabilises the surface layer.
-      const float t = 1.0f + (s_sat_old[j] - s_sea_sat[j]) * 2000.0f;
-      stress = stress / (t * t);
-    }
-    surface_stress[j] = stress;
+    const V X = load<V>(R2 + j) - load<V>(rl2 + j);
+    const V u = max_of(0.5f * abs_of(X) / load<V>(rl + j), 1e-09f);
+    const V f_d = 1.0f + min_of(u * wind_coef, drag_cap);
+    const V stress = f_d * (abs_of(X) * X * (load<V>(rl + j + 1) - load<V>(rl + j - 1)) * 0.25f) /
+                     (dR * load<V>(R + j));
+    // A free troposphere warmer than the sea surface stabilises the surface layer.
+    const V t = 1.0f + (at(s_sat_old, j) - at(s_sea_sat, j)) * 2000.0f;
+    store(&surface_stress[j],
+          select((at(s_sea_sat, j) < at(s_sat_old, j)) & !over_land, stress / (t * t), stress));
     // 4. and 5. Momentum mixing at the lower and the upper level.
-    mix_lower[j] = momentum_mixing(j, R, R2, rl2, rl, dR, dR_coef);
-    mix_upper[j] = momentum_mixing(j, R, R2, ru2, ru, dR, dR_coef);
-    // 6. Diffusion of the saturation entropy.
-    float c;
-    if (j == 2) {
-      c = std::fabs(R2[3] / rl2[3] - R2[2] / rl2[2]) * 2.0f * rl2[2] / rl2[3];
-    } else {
-      const float d = rl[j + 1] - rl[j - 1];
-      c = std::fabs(R2[j + 1] / rl2[j + 1] - R2[j - 1] / rl2[j - 1]) * rl2[j] / (d * d);
-    }
-    diff_s_sat[j] = ((s_sat_old[j + 1] - s_sat_old[j]) * c - (s_sat_old[j] - s_sat_old[j - 1]) * c_prev) *
-                    4.0f * dR_coef / (rl2[j] - rl2[j - 1]);
-    c_prev = c;
+    store(&mix_lower[j], momentum_mixing<V>(j, R, R2, rl2, rl, dR, dR_coef));
+    store(&mix_upper[j], momentum_mixing<V>(j, R, R2, ru2, ru, dR, dR_coef));
+    // 6. Coefficient C(j) of the diffusion of the saturation entropy; ring 2
+    // has its own, C(1) = 0.
+    const V d = load<V>(rl + j + 1) - load<V>(rl + j - 1);
+    const V c_inner = abs_of(load<V>(R2 + j + 1) / load<V>(rl2 + j + 1) - load<V>(R2 + j - 1) / load<V>(rl2 + j - 1)) *
+                      load<V>(rl2 + j) / (d * d);
+    const float c_first = std::fabs(R2[3] / rl2[3] - R2[2] / rl2[2]) * 2.0f * rl2[2] / rl2[3];
+    store(&diff_coef[j], select(ring > 2, c_inner, c_first));
     // 7. The middle level: 1/r^2 is 0.7 of the lower level's plus 0.3 of the upper's.
-    rsq_mid[j] = rl2[j] / (rl2[j] * 0.3f / ru2[j] + 0.7f);
-    r_mid[j] = std::sqrt(rsq_mid[j]);
-  }
+    const V r2_mid = load<V>(rl2 + j) / (load<V>(rl2 + j) * 0.3f / load<V>(ru2 + j) + 0.7f);
+    store(&rsq_mid[j], r2_mid);
+    store(&r_mid[j], sqrt_of(r2_mid));
+  });
+  // 2. Radial integral of the net convective mass flux.
+  downdraft_integral[1] = 0.0f;
+  for (int j = 2; j <= in; ++j) downdraft_integral[j] = downdraft_integral[j - 1] - net_flux[j];
+  // 6. Diffusion of the saturation entropy.
+  diff_coef[1] = 0.0f;
+  each_ring<V>([&](int j) {
+    store(&diff_s_sat[j], ((at(s_sat_old, j + 1) - at(s_sat_old, j)) * at(diff_coef, j) -
+                           (at(s_sat_old, j) - at(s_sat_old, j - 1)) * at(diff_coef, j - 1)) *
+                              4.0f * dR_coef / (load<V>(rl2 + j) - load<V>(rl2 + j - 1)));
+  });
   // 8.
   downdraft_integral[o] = downdraft_integral[in];
   eps_ring[1] = eps_ring[2];
@@ -232,30 +292,35 @@ void Run::friction_and_mixing() {
 
   // 9. Diffusion of the middle-level entropy (r_mid(1) = 0).
   const float k_m = 3000.0f * dR_coef;
-  for (int j = 2; j <= in; ++j) {
-    const float rm_in = j == 2 ? 0.0f : r_mid[j - 1];
-    diff_s_m[j] = k_m * (r_mid[j] * (s_m_old[j + 1] - s_m_old[j]) - rm_in * (s_m_old[j] - s_m_old[j - 1])) /
-                  (rsq_mid[j] - rsq_mid[j - 1]);
-  }
+  each_ring<V>([&](int j) {
+    const V rm_in = select(ring_index<V>(j) > 2, at(r_mid, j - 1), 0.0f);
+    store(&diff_s_m[j], k_m * (at(r_mid, j) * (at(s_m_old, j + 1) - at(s_m_old, j)) - rm_in * (at(s_m_old, j) - at(s_m_old, j - 1))) /
+                            (at(rsq_mid, j) - at(rsq_mid, j - 1)));
+  });
 }
 
-void Run::solve_circulation() {
+template <class V>
+[[gnu::flatten]] void Run::solve_circulation_on() {
   constexpr int in = n_rings - 1;
+  auto at = [](const RingArray& x, int j) { return load<V>(&x[j]); };
   // 1. Coefficients and forcing of the tridiagonal system.
-  for (int j = 2; j <= in; ++j) {
-    coef_out[j] = moist_stab / (rsq_mid[j + 1] - rsq_mid[j]);
-    coef_in[j] = moist_stab / (rsq_mid[j] - rsq_mid[j - 1]);
-    const float ql = ring_R2[j] / rsq_lower[j];
-    const float qu = ring_R2[j] / rsq_upper[j];
-    const float Q = 0.5f * dR * (ql * ql + qu * qu) / ring_R[j];
-    const float rr = rsq_lower[j] / rsq_upper[j];
-    const float rho = rr * rr;
-    const float F = (surface_stress[j] + mix_lower[j]) / (1.0f + rho) + downdraft_integral[j] -
-                    rho * mix_upper[j] / (1.0f + rho);
-    circ_rhs[j] = min_of(inv_8h * s_sat_old[j + 1], cooling_coef) + F * Q -
-                  min_of(inv_8h * s_sat_old[j], cooling_coef) - diff_s_sat[j + 1] + diff_s_sat[j];
-    circ_diag_inv[j] = 1.0f / (Q + coef_in[j] + coef_out[j]);
-  }
+  each_ring<V>([&](int j) {
+    const V c_out = moist_stab / (at(rsq_mid, j + 1) - at(rsq_mid, j));
+    const V c_in = moist_stab / (at(rsq_mid, j) - at(rsq_mid, j - 1));
+    store(&coef_out[j], c_out);
+    store(&coef_in[j], c_in);
+    const V ql = at(ring_R2, j) / at(rsq_lower, j);
+    const V qu = at(ring_R2, j) / at(rsq_upper, j);
+    const V Q = 0.5f * dR * (ql * ql + qu * qu) / at(ring_R, j);
+    const V rr = at(rsq_lower, j) / at(rsq_upper, j);
+    const V rho = rr * rr;
+    const V F = (at(surface_stress, j) + at(mix_lower, j)) / (1.0f + rho) + at(downdraft_integral, j) -
+                rho * at(mix_upper, j) / (1.0f + rho);
+    store(&circ_rhs[j], min_of(inv_8h * at(s_sat_old, j + 1), cooling_coef) + F * Q -
+                            min_of(inv_8h * at(s_sat_old, j), cooling_coef) - at(diff_s_sat, j + 1) +
+                            at(diff_s_sat, j));
+    store(&circ_diag_inv[j], 1.0f / (Q + c_in + c_out));
+  });
 
   // 2. Gauss-Seidel sweeps from the outer boundary inward.
   last_sweeps = gauss_seidel_inward(circ_solution.data(), circ_sweep.data(), coef_in.data(),
@@ -264,13 +329,16 @@ void Run::solve_circulation() {
   total_sweeps += last_sweeps;
 
   // 3. Surface pressure variable, integrated outward, area mean removed.
-  surface_pressure(pressure_var.data(), ring_R.data(), rsq_lower.data(), rsq_upper.data(),
-                   s_sat.data(), dR, n_rings);
+  surface_pressure<V>(pressure_var.data(), ring_R.data(), rsq_lower.data(), rsq_upper.data(),
+                      s_sat.data(), dR, n_rings);
 
   // 4. Ring of maximum wind (innermost on ties; unchanged without positive swirl).
+  each_ring<V>([&](int j) {
+    store(&ring_work[j], (at(ring_R2, j) - at(rsq_lower, j)) / at(r_lower, j));
+  });
   float best = 0.0f;
   for (int j = 2; j <= in; ++j) {
-    const float v = (ring_R2[j] - rsq_lower[j]) / r_lower[j];
+    const float v = ring_work[j];
     if (v > 0.0f && v > best) {
       best = v;
       i_rmw = j;
@@ -278,9 +346,11 @@ void Run::solve_circulation() {
   }
 }
 
-bool Run::update_rings() {
+template <class V>
+[[gnu::flatten]] bool Run::update_rings_on() {
   constexpr int in = n_rings - 1;
   const SampleColumns cols = columns();
+  auto at = [](const RingArray& x, int j) { return load<V>(&x[j]); };
   // Once per step.
   {
     const OceanColumn c = ocean_column_at(cols, track_position);
@@ -302,105 +372,113 @@ bool Run::update_rings() {
   const float r_rmw2 = 2.0f * r_lower[i_rmw];
   const bool over_sea = floor_elev < 0.0f;
   const bool moisten_core = nudge_target < 0.0f;
+  const bool no_updraft = vmax_model > vpot_nd;
 
-  // Swirl of the current level at each ring, and the boundary-layer transport
-  // through each ring's outer edge (the inner edge of the next ring).
+  // Swirl of the current level at each ring, the boundary-layer transport
+  // through each ring's outer edge (the inner edge of the next ring), and
+  // the distance a ring's radius ahead of the storm.
   ring_swirl[1] = 0.0f;
-  for (int i = 2; i <= in; ++i) {
-    ring_swirl[i] = 0.5f * (ring_R2[i] - rsq_lower[i]) / r_lower[i];
-    flux_out[i] = (surface_stress[i] + bl_depth * mix_lower[i]) / (r_lower[i + 1] - r_lower[i - 1]);
-    flux_in[i + 1] = flux_out[i];
-  }
+  each_ring<V>([&](int i) {
+    store(&ring_swirl[i], 0.5f * (at(ring_R2, i) - at(rsq_lower, i)) / at(r_lower, i));
+    store(&flux_out[i], (at(surface_stress, i) + bl_depth * at(mix_lower, i)) /
+                            (at(r_lower, i + 1) - at(r_lower, i - 1)));
+    store(&ring_distance[i], track_position + at(r_lower, i));
+  });
+  for (int i = 2; i <= in; ++i) flux_in[i + 1] = flux_out[i];
   flux_in[2] = 0.0f;  // no inner transport at the first ring
   flux_out[2] = max_of(flux_out[2], 0.0f);
 
-  // The ocean a ring's radius ahead of the storm, and the pressure factor of
-  // the sea-surface saturation entropy.
-  int hint = 0;
-  for (int i = 2; i <= in; ++i) {
-    const OceanColumn c = ocean_column_at(cols, track_position + r_lower[i], hint);
-    ahead_mld[i] = c.mld;
-    ahead_strat[i] = c.strat;
-    pressure_factor[i] = std::exp(-kappa * pressure_var[i]);
-  }
+  // The ocean ahead of each ring, and the pressure factor of the sea-surface
+  // saturation entropy.
+  find_samples(cols, ring_distance.data(), ring_ahead_sample.data());
+  each_ring<V>([&](int i) {
+    const OceanColumnsOf<V> c = ocean_columns_at<V>(cols, at(ring_distance, i), load_indices<V>(&ring_ahead_sample[i]));
+    store(&ahead_mld[i], c.mld);
+    store(&ahead_strat[i], c.strat);
+  });
+  for (int i = 2; i <= in; ++i) pressure_factor[i] = std::exp(-kappa * pressure_var[i]);
 
-  for (int i = 2; i <= in; ++i) {
-    const float r_i = r_lower[i], r_im = r_lower[i - 1], r_ip = r_lower[i + 1];
+  each_ring<V>([&](int i) {
+    const IndexOf<V> ring = ring_index<V>(i);
+    const V r_i = at(r_lower, i), r_im = at(r_lower, i - 1), r_ip = at(r_lower, i + 1);
+    const V s_sat_o = at(s_sat_old, i), s_sea = at(s_sea_sat, i), s_b_o = at(s_b_old, i);
+    const V s_m_o = at(s_m_old, i), m_up_i = at(m_up, i), eps = at(eps_ring, i);
     // 1. Squared-radius tendencies.
-    const float T_low = surface_stress[i] + mix_lower[i] - circ_solution[i] + downdraft_integral[i];
-    const float T_up = circ_solution[i] - downdraft_integral[i] + mix_upper[i];
+    const V T_low = at(surface_stress, i) + at(mix_lower, i) - at(circ_solution, i) + at(downdraft_integral, i);
+    const V T_up = at(circ_solution, i) - at(downdraft_integral, i) + at(mix_upper, i);
     // 2. Advection of saturation entropy by the overturning.
-    const float A_sat = -(circ_solution[i] - circ_solution[i - 1]) * coef_in[i];
+    const V A_sat = -(at(circ_solution, i) - at(circ_solution, i - 1)) * at(coef_in, i);
     // 3.-5. Swirl at the ring and its inner neighbour; edge transports, upwind-biased.
-    const float v_i = ring_swirl[i], v_im = ring_swirl[i - 1];
-    const float F_in = flux_in[i], F_out = flux_out[i];
-    const float W_in = 0.8f * F_in + 0.4f * min_of(F_in, 0.0f);
-    const float W_out = 0.8f * F_out + 0.4f * max_of(F_out, 0.0f);
+    const V v_i = at(ring_swirl, i), v_im = at(ring_swirl, i - 1);
+    const V F_in = at(flux_in, i), F_out = at(flux_out, i);
+    const V W_in = 0.8f * F_in + 0.4f * min_of(F_in, 0.0f);
+    const V W_out = 0.8f * F_out + 0.4f * max_of(F_out, 0.0f);
     // 6. Advection of boundary-layer entropy and updraft.
-    const float A_b = (W_in * (s_b[i] - s_b[i - 1]) + W_out * (s_b[i + 1] - s_b[i])) / (r_i + r_im);
-    const float A_u = (W_in * (m_up[i] - m_up[i - 1]) + W_out * (m_up[i + 1] - m_up[i])) / (r_i + r_im);
+    const V A_b = (W_in * (at(s_b, i) - at(s_b, i - 1)) + W_out * (at(s_b, i + 1) - at(s_b, i))) / (r_i + r_im);
+    const V A_u = (W_in * (m_up_i - at(m_up, i - 1)) + W_out * (at(m_up, i + 1) - m_up_i)) / (r_i + r_im);
     // 7. Boundary-layer mass budget.
-    const float Conv = ((mix_lower[i] - mix_lower[i - 1]) * bl_depth + (surface_stress[i] - surface_stress[i - 1])) /
-                       (rsq_lower[i] - rsq_lower[i - 1]);
-    const float D_dn = -m_up[i] * (1.0f - eps_ring[i]);
-    const float W_top = Conv - m_up[i] - D_dn;
+    const V Conv = ((at(mix_lower, i) - at(mix_lower, i - 1)) * bl_depth + (at(surface_stress, i) - at(surface_stress, i - 1))) /
+                   (at(rsq_lower, i) - at(rsq_lower, i - 1));
+    const V D_dn = -m_up_i * (1.0f - eps);
+    const V W_top = Conv - m_up_i - D_dn;
     // 8. Wind speed at the ring.
-    const float V = max_of(0.5f * std::fabs(v_im + v_i), 1e-9f);
+    const V V_ring = max_of(0.5f * abs_of(v_im + v_i), 1e-9f);
     // 9. Stability factor (s_sea_sat still holds the previous step's value).
-    const float phi = over_sea && s_sea_sat[i] < s_sat_old[i]
-                          ? 1.0f / (1.0f + 2000.0f * (s_sat_old[i] - s_sea_sat[i]))
-                          : 1.0f;
+    const V phi = select((s_sea < s_sat_o) & over_sea, 1.0f / (1.0f + 2000.0f * (s_sat_o - s_sea)), 1.0f);
     // 10. Drag.
-    const float D = V * (1.0f + min_of(V * wind_coef, drag_cap));
+    const V D = V_ring * (1.0f + min_of(V_ring * wind_coef, drag_cap));
     // 11. Mixed-layer momentum tendency.
-    const float T_ml = phi * phi * V * D +
-                       (0.2f * (ml_momentum[i] - ml_momentum[i - 1]) / (r_i - r_im) +
-                        0.8f * (ml_momentum[i + 1] - ml_momentum[i]) / (r_ip - r_i)) *
-                           (0.5f * T_low / r_i + translation_speed);
+    const V T_ml = phi * phi * V_ring * D +
+                   (0.2f * (at(ml_momentum, i) - at(ml_momentum, i - 1)) / (r_i - r_im) +
+                    0.8f * (at(ml_momentum, i + 1) - at(ml_momentum, i)) / (r_ip - r_i)) *
+                       (0.5f * T_low / r_i + translation_speed);
     // 12. Sea-surface cooling under the ring.
+    V sst;
     {
-      const float h0 = ahead_mld[i];
-      const float h = max_of(h0, max_of(mixed_layer_depth[i], 0.0001f));
-      const float w = min_of(r_rmw2 / r_i, 1.0f);
-      const float d = h - h0;
-      sst_change[i] = w * sst_change_centre +
-                      (1.0f - w) * ((h0 - h) * ocean_coef_a / h - ahead_strat[i] * (d * d) / h);
+      const V h0 = at(ahead_mld, i);
+      const V h = max_of(h0, max_of(at(mixed_layer_depth, i), 0.0001f));
+      const V w = min_of(r_rmw2 / r_i, 1.0f);
+      const V d = h - h0;
+      sst = w * sst_change_centre + (1.0f - w) * ((h0 - h) * ocean_coef_a / h - at(ahead_strat, i) * (d * d) / h);
+      store(&sst_change[i], sst);
     }
     // 13. Saturation entropy of the sea surface.
-    const float x = pressure_var[i];
-    s_sea_sat[i] = vpot_ratio_sq * (1.0f + sst_change[i] + 5.0000005f * (pressure_factor[i] - 1.0f)) -
-                   entropy_per_pressure * x;
+    const V x = at(pressure_var, i);
+    const V s_sea_new = vpot_ratio_sq * (1.0f + sst + 5.0000005f * (at(pressure_factor, i) - 1.0f)) -
+                        entropy_per_pressure * x;
+    store(&s_sea_sat[i], s_sea_new);
     // 14. Surface enthalpy exchange plus dissipative heating.
-    const float S = V * (1.0f + min_of(V * wind_coef, exchange_cap)) * (s_sea_sat[i] - s_b_old[i]) * phi * ck_eff +
-                    entropy_per_pressure * (phi * phi * phi) * (V * V) * D;
+    const V S = V_ring * (1.0f + min_of(V_ring * wind_coef, exchange_cap)) * (s_sea_new - s_b_o) * phi * ck_eff +
+                entropy_per_pressure * (phi * phi * phi) * (V_ring * V_ring) * D;
     // 15. Free-tropospheric cooling, capped.
-    const float k_q = inv_8h * s_sat_old[i] > cooling_coef ? cooling_coef / s_sat_old[i] : inv_8h;
-    const float Q = k_q * s_sat_old[i];
+    const V k_q = select(inv_8h * s_sat_o > cooling_coef, cooling_coef / s_sat_o, inv_8h);
+    const V Q = k_q * s_sat_o;
     // 16.
-    const float T_sat = A_sat + diff_s_sat[i] - Q;
+    const V T_sat = A_sat + at(diff_s_sat, i) - Q;
     // 17. Updraft from boundary-layer quasi-equilibrium.
-    const float dS = s_b_old[i] - s_m_old[i];
-    const float M_up_top = (A_b + S - T_sat * bl_depth) / max_of(dS * (1.0f - eps_ring[i]), 0.001f);
-    const float M_down_top = (A_b + S - T_sat * bl_depth) / max_of(dS, 0.001f) + Conv;
-    float M = min_of(W_top > 0.0f ? M_up_top : M_down_top, 600.0f);
-    if (s_b[i] < s_sat[i] - 0.0001f || vmax_model > vpot_nd) M = 0.0f;
+    const V dS = s_b_o - s_m_o;
+    const V M_up_top = (A_b + S - T_sat * bl_depth) / max_of(dS * (1.0f - eps), 0.001f);
+    const V M_down_top = (A_b + S - T_sat * bl_depth) / max_of(dS, 0.001f) + Conv;
+    const V M_bl = min_of(select(W_top > 0.0f, M_up_top, M_down_top), 600.0f);
+    const V M = select((at(s_b, i) < at(s_sat, i) - 0.0001f) | no_updraft, 0.0f, M_bl);
     // 18. Middle-level entropy tendency; a negative feedback moistens the core.
-    const float T_m0 = (max_of(W_top, 0.0f) + m_up[i]) * 0.45f * dS + diff_s_m[i] - Q * rad_share -
-                       (s_m_old[i] - s_env) * env_relax;
-    const float T_m = i <= i_rmw && moisten_core ? T_m0 - nudge_target * 75.0f * (s_sat_old[i] - s_m_old[i]) : T_m0;
+    const V T_m0 = (max_of(W_top, 0.0f) + m_up_i) * 0.45f * dS + at(diff_s_m, i) - Q * rad_share -
+                   (s_m_o - s_env) * env_relax;
+    const V T_m = select((ring <= i_rmw) & moisten_core, T_m0 - nudge_target * 75.0f * (s_sat_o - s_m_o), T_m0);
     // 19. Updraft tendency.
-    const float T_u = (M - m_up_old[i]) * inv_3h + 0.1f * A_u;
+    const V T_u = (M - at(m_up_old, i)) * inv_3h + 0.1f * A_u;
     // 20. New level: each old + 2 dt tendency in double, rounded before any bound.
-    rsq_lower_new[i] = static_cast<float>(rsq_lower_old[i] + two_dt * T_low);
-    rsq_upper_new[i] = static_cast<float>(rsq_upper_old[i] + two_dt * T_up);
-    s_sat_new[i] = static_cast<float>(s_sat_old[i] + two_dt * T_sat);
-    const float s_b_step = static_cast<float>(
-        s_b_old[i] + two_dt * (A_b + S + dS * (min_of(W_top, 0.0f) + D_dn)) * inv_bl_depth);
-    s_b_new[i] = min_of(min_of(s_sat_new[i], s_b_step), s_sea_sat[i]);
-    s_m_new[i] = min_of(s_sat_new[i], max_of(static_cast<float>(s_m_old[i] + two_dt * T_m), s_m_floor));
-    m_up_new[i] = max_of(static_cast<float>(m_up_old[i] + two_dt * T_u), 0.0f);
-    ml_momentum_new[i] = max_of(static_cast<float>(ml_momentum_old[i] + two_dt * T_ml), 0.0f);
-  }
+    store(&rsq_lower_new[i], leapfrog(at(rsq_lower_old, i), two_dt, T_low));
+    store(&rsq_upper_new[i], leapfrog(at(rsq_upper_old, i), two_dt, T_up));
+    const V s_sat_next = leapfrog(s_sat_o, two_dt, T_sat);
+    store(&s_sat_new[i], s_sat_next);
+    const V s_b_step = narrow(wide(s_b_o) + two_dt * wide(A_b + S + dS * (min_of(W_top, 0.0f) + D_dn)) *
+                                                static_cast<double>(inv_bl_depth));
+    store(&s_b_new[i], min_of(min_of(s_sat_next, s_b_step), s_sea_new));
+    store(&s_m_new[i], min_of(s_sat_next, max_of(leapfrog(s_m_o, two_dt, T_m), s_m_floor)));
+    store(&m_up_new[i], max_of(leapfrog(at(m_up_old, i), two_dt, T_u), 0.0f));
+    store(&ml_momentum_new[i], max_of(leapfrog(at(ml_momentum_old, i), two_dt, T_ml), 0.0f));
+  });
   // 21. A ring pushed through the centre ends the model.
   for (int i = 2; i <= in; ++i) {
     if (rsq_lower_new[i] < 0.0f) {
@@ -415,7 +493,8 @@ bool Run::update_rings() {
   return true;
 }
 
-bool Run::finish_step() {
+template <class V>
+[[gnu::flatten]] bool Run::finish_step_on() {
   constexpr int in = n_rings - 1;
   // Progress line each time another 12 simulated hours have passed.
   const float hours = static_cast<float>(time_seconds * 0.0002777777777777778);
@@ -458,51 +537,66 @@ bool Run::finish_step() {
     if (vmax > 1.5f) dt = 0.5f * dt_single;
     if (vmax > 2.0f) dt = 0.2f * dt_single;
   }
-  filter_and_rotate();
+  filter_and_rotate_on<V>();
   model_time = model_time + dt;
   ++n_steps;
   return model_time <= end_time;
 }
 
-void Run::filter_and_rotate() {
-  constexpr int in = n_rings - 1;
+template <class V>
+[[gnu::flatten]] void Run::filter_and_rotate_on() {
+  auto at = [](const RingArray& x, int j) { return load<V>(&x[j]); };
   // The time filter and the rotation of the levels, ring by ring.
-  for (int i = 2; i <= in; ++i) {
-    rsq_lower_old[i] = filtered(rsq_lower_old[i], rsq_lower[i], rsq_lower_new[i]);
-    rsq_lower[i] = rsq_lower_new[i];
-    r_lower[i] = std::sqrt(rsq_lower[i]);
-    r_lower_old[i] = std::sqrt(rsq_lower_old[i]);
-    rsq_upper_old[i] = filtered(rsq_upper_old[i], rsq_upper[i], rsq_upper_new[i]);
-    r_upper_old[i] = std::sqrt(rsq_upper_old[i]);
-    rsq_upper[i] = rsq_upper_new[i];
-    s_b_old[i] = filtered(s_b_old[i], s_b[i], s_b_new[i]);
-    s_b[i] = s_b_new[i];
-    s_sat_old[i] = filtered(s_sat_old[i], s_sat[i], s_sat_new[i]);
-    s_sat[i] = s_sat_new[i];
-    s_m_old[i] = filtered(s_m_old[i], s_m[i], s_m_new[i]);
-    s_m[i] = s_m_new[i];
-    m_up_old[i] = max_of(filtered(m_up_old[i], m_up[i], m_up_new[i]), 0.0f);  // the only clamp
-    m_up[i] = m_up_new[i];
-    ml_momentum_old[i] = filtered(ml_momentum_old[i], ml_momentum[i], ml_momentum_new[i]);
-    ml_momentum[i] = ml_momentum_new[i];
-  }
+  each_ring<V>([&](int i) {
+    const V rl_old = filtered(at(rsq_lower_old, i), at(rsq_lower, i), at(rsq_lower_new, i));
+    const V rl = at(rsq_lower_new, i);
+    store(&rsq_lower_old[i], rl_old);
+    store(&rsq_lower[i], rl);
+    store(&r_lower[i], sqrt_of(rl));
+    store(&r_lower_old[i], sqrt_of(rl_old));
+    const V ru_old = filtered(at(rsq_upper_old, i), at(rsq_upper, i), at(rsq_upper_new, i));
+    store(&rsq_upper_old[i], ru_old);
+    store(&r_upper_old[i], sqrt_of(ru_old));
+    store(&rsq_upper[i], at(rsq_upper_new, i));
+    store(&s_b_old[i], filtered(at(s_b_old, i), at(s_b, i), at(s_b_new, i)));
+    store(&s_b[i], at(s_b_new, i));
+    store(&s_sat_old[i], filtered(at(s_sat_old, i), at(s_sat, i), at(s_sat_new, i)));
+    store(&s_sat[i], at(s_sat_new, i));
+    store(&s_m_old[i], filtered(at(s_m_old, i), at(s_m, i), at(s_m_new, i)));
+    store(&s_m[i], at(s_m_new, i));
+    store(&m_up_old[i], max_of(filtered(at(m_up_old, i), at(m_up, i), at(m_up_new, i)), 0.0f));  // the only clamp
+    store(&m_up[i], at(m_up_new, i));
+    store(&ml_momentum_old[i], filtered(at(ml_momentum_old, i), at(ml_momentum, i), at(ml_momentum_new, i)));
+    store(&ml_momentum[i], at(ml_momentum_new, i));
+  });
   // Mixed layer under each ring, deepened by entrainment from the new
   // momentum and capped by the water depth, at the storm's next position.
   const SampleColumns cols = columns();
   const float x_next = static_cast<float>(track_position + translation_speed * dt);
   const float b2 = ocean_coef_b * ocean_coef_b;
-  int hint = 0;
-  for (int i = 2; i <= in; ++i) {
-    const OceanColumn c = ocean_column_at(cols, x_next + r_lower[i], hint);
-    const float g = max_of(c.strat, 0.1f);
-    const float N = c.mld * (c.mld - ocean_coef_a / g);
-    const float m = ml_momentum[i];
-    const float H = std::sqrt(std::fabs(std::sqrt(std::fabs(0.25f * (N * N) + b2 * (m * m) / g)) + 0.5f * N));
-    mixed_layer_depth[i] = max_of(c.mld, min_of(H, -c.elev));
-  }
+  each_ring<V>([&](int i) { store(&ring_distance[i], x_next + at(r_lower, i)); });
+  find_samples(cols, ring_distance.data(), ring_next_sample.data());
+  each_ring<V>([&](int i) {
+    const OceanColumnsOf<V> c = ocean_columns_at<V>(cols, at(ring_distance, i), load_indices<V>(&ring_next_sample[i]));
+    const V g = max_of(c.strat, 0.1f);
+    const V N = c.mld * (c.mld - ocean_coef_a / g);
+    const V m = at(ml_momentum, i);
+    const V H = sqrt_of(abs_of(sqrt_of(abs_of(0.25f * (N * N) + b2 * (m * m) / g)) + 0.5f * N));
+    store(&mixed_layer_depth[i], max_of(c.mld, min_of(H, -c.elev)));
+  });
   const float u = nudge_target, old = nudge_state;
   nudge_target = nudge_new;
   nudge_state = u + filter_gamma * (nudge_new + old - 2.0f * u);
 }
+
+// This path's table.
+extern const StepPath TARVO_JOIN(step_path_, TARVO_PATH);
+const StepPath TARVO_JOIN(step_path_, TARVO_PATH) = {
+    TARVO_STRING(TARVO_PATH),          lanes,
+    &Run::step_forcing_on<Floats>,     &Run::friction_and_mixing_on<Floats>,
+    &Run::solve_circulation_on<Floats>, &Run::update_rings_on<Floats>,
+    &Run::finish_step_on<Floats>,      &Run::filter_and_rotate_on<Floats>,
+    &Run::step_on<Floats>,             &Run::run_model_on<Floats>,
+};
 
 }  // namespace tarvo

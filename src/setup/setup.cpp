@@ -113,9 +113,11 @@ void Run::set_up() {
   samples_to_model_units(samp_dist.data(), samp_time.data(), samp_mld.data(), samp_elev.data(),
                          samp_strat.data(), samp_f6.data(), n_samp, length_scale, time_scale,
                          depth_factor, n_samp >= parallel_min_samples);
-  samp_dist_sorted = true;
-  for (int i = 2; i <= n_samp; ++i)
+  samp_dist_sorted = samp_time_sorted = true;
+  for (int i = 2; i <= n_samp; ++i) {
     if (!(samp_dist[i] >= samp_dist[i - 1])) samp_dist_sorted = false;
+    if (!(samp_time[i] >= samp_time[i - 1])) samp_time_sorted = false;
+  }
 
   // 6. Ocean mixed-layer coefficients.
   ocean_coef_a = depth_factor * (2.0f * basin_coef_1) * 12.5f;

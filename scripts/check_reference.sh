@@ -3,7 +3,9 @@
 # expected/, beside world0/data) and compares track.out byte for byte and the
 # progress lines token by token with the expected results; with tarvo-trace
 # beside the binary, also every set-up value and the state bits of the traced
-# steps.
+# steps. It does so on every instruction-set path of the time step that this
+# CPU runs (TARVO_SIMD=scalar, sse, avx2, avx512), or on the one path that
+# TARVO_SIMD already names.
 #   scripts/check_reference.sh REFERENCE_DIR [TARVO_BINARY]
 set -uo pipefail
 ref=$(cd "$1" && pwd)
@@ -14,9 +16,17 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 failed=0
 checked=0
+if [ -n "${TARVO_SIMD:-}" ] || [ -z "$trace" ]; then
+  paths=("${TARVO_SIMD:-}")
+else
+  mapfile -t paths < <("$trace" paths)
+fi
+for path in "${paths[@]}"; do
+export TARVO_SIMD=$path
 for case_dir in "$ref"/*/; do
-  name=$(basename "$case_dir")
+  name=$(basename "$case_dir")${path:+ on $path}
   [ -f "$case_dir/track.in" ] && [ -d "$case_dir/expected" ] || continue
+  rm -rf "${work:?}/$name"
   mkdir -p "$work/$name"
   cp "$case_dir/track.in" "$case_dir/params.in" "$work/$name/"
   ln -s "$ref/world0/data" "$work/$name/data"
@@ -43,6 +53,7 @@ for case_dir in "$ref"/*/; do
     echo "ok   $name: track.out, progress lines${trace:+, set-up values and state bits} identical"
   fi
   checked=$((checked + 1))
+done
 done
 echo "reference: $((checked - failed)) passed, $failed failed"
 [ "$checked" -gt 0 ] && [ "$failed" -eq 0 ]

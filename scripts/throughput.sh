@@ -6,7 +6,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 n=${1:-12}
-bin=$PWD/build
+bin=${TARVO_BUILD:-$PWD/build}  # TARVO_BUILD: another build to measure
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 "$bin/tarvo-synth" --seed 1 "$work/demo" > /dev/null

@@ -1,6 +1,12 @@
 // The free-format reader shared by every text input.
 #include <gtest/gtest.h>
 
+#include <charconv>
+#include <cstdint>
+#include <cstring>
+#include <string>
+#include <vector>
+
 #include "input/free_format.hpp"
 
 namespace tarvo {
@@ -100,6 +106,46 @@ TEST(FreeFormat, RealForms) {
   EXPECT_EQ(v, -0.1f);  // correctly rounded to float
   for (const char* s : {"", "abc", "1.5x", "1e", "--1", "1,5", "1e39", "0x10"})
     EXPECT_FALSE(parse_real(s, v)) << s;
+}
+
+// Plain decimals take a short way to their float; it must be the correctly
+// rounded value from_chars gives, bit for bit, at the limits of that way too
+// (2^24, ten decimals, leading and trailing zeros, a lone point, signs).
+TEST(FreeFormat, PlainDecimalsReadAsFromCharsReadsThem) {
+  std::vector<std::string> tokens = {"0", "-0", "0.", ".5", "-.5", "5.", ".", "-", "1.2.3", "--1",
+                                     "16777216", "16777217", "167772.16", "1677721.7", "0.0000000001",
+                                     "0.00000000001", "1.0000000000", "-12.34567890", "007.50",
+                                     "99999999", "3.4028235", "1e5", "12a", "1.149E+01", "1E10", "1e11",
+                                     "16777216e10", "1e-10", "1e-11", "5E", "5e+", "1e999", "-0e0"};
+  std::uint64_t state = 42;
+  auto next = [&] { return state = state * 6364136223846793005ull + 1442695040888963407ull; };
+  for (int i = 0; i < 100000; ++i) {
+    std::string t = next() % 4 == 0 ? "-" : "";
+    const int before = static_cast<int>(next() % 9), after = static_cast<int>(next() % 12);
+    for (int d = 0; d < before; ++d) t += static_cast<char>('0' + next() % 10);
+    if (next() % 5 != 0) t += '.';
+    for (int d = 0; d < after; ++d) t += static_cast<char>('0' + next() % 10);
+    if (next() % 3 == 0) {
+      t += "eE"[next() % 2];
+      t += std::string("+- ").substr(next() % 3, 1);
+      for (int d = static_cast<int>(next() % 3); d > 0; --d) t += static_cast<char>('0' + next() % 10);
+      if (t.back() == ' ') t.pop_back();
+    }
+    tokens.push_back(t);
+  }
+  for (const std::string& t : tokens) {
+    float fast = 0.0f, slow = 0.0f;
+    const bool ok = parse_real(t, fast);
+    const auto [p, ec] = std::from_chars(t.data(), t.data() + t.size(), slow, std::chars_format::general);
+    const bool slow_ok = ec == std::errc() && p == t.data() + t.size();
+    ASSERT_EQ(ok, slow_ok) << t;
+    if (ok) {
+      std::uint32_t a, b;
+      std::memcpy(&a, &fast, 4);
+      std::memcpy(&b, &slow, 4);
+      ASSERT_EQ(a, b) << t;
+    }
+  }
 }
 
 TEST(FreeFormat, IntegerRejectsRealsAndText) {

@@ -2,6 +2,7 @@
 // at selected steps, with the IEEE bits of every value, for locating the first
 // difference from another run of the same case.
 //   tarvo-trace CASE_DIR DATA_DIR [setup|trace]
+//   tarvo-trace paths        the step's instruction-set paths this CPU runs (TARVO_SIMD values)
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -83,8 +84,12 @@ void print_state(const Run& r) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (argc == 2 && std::strcmp(argv[1], "paths") == 0) {
+    for (const tarvo::StepPath* p : tarvo::supported_step_paths()) std::printf("%s\n", p->name);
+    return 0;
+  }
   if (argc < 3) {
-    std::fprintf(stderr, "usage: tarvo-trace CASE_DIR DATA_DIR [setup|trace]\n");
+    std::fprintf(stderr, "usage: tarvo-trace CASE_DIR DATA_DIR [setup|trace]  or  tarvo-trace paths\n");
     return 2;
   }
   const std::string what = argc > 3 ? argv[3] : "both";

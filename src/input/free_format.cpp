@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <charconv>
+#include <cstdint>
 #include <cstring>
 
 namespace tarvo {
@@ -35,8 +36,108 @@ bool parse_integer(std::string_view token, int& out) {
   return ec == std::errc() && p == end;
 }
 
+namespace {
+
+// A plain decimal, [-]digits[.digits][(e|E)[+|-]digits], from p on: the end of
+// what it read, or null when the text there is not of that form or lies
+// beyond the short way. The short way: the digits make an integer m of at
+// most 2^24 and the power of ten q it is scaled by is at most 10 either way;
+// m and 10^|q| are then exact floats, and the one rounding of m / 10^-q or
+// m * 10^q is the correctly rounded value that from_chars gives.
+// Eight characters at p as a word, the first in the lowest byte.
+std::uint64_t word_at(const char* p) {
+  std::uint64_t w;
+  std::memcpy(&w, p, 8);
+  return w;
+}
+
+// How many of the characters of w (from its lowest byte) are digits before
+// the first that is not, and in `value` what those digits make. Bytes 0..9
+// after the xor are the digits; "at least 10" is found for each byte without
+// a carry between bytes.
+int leading_digits(std::uint64_t w, std::uint64_t& value) {
+  const std::uint64_t x = w ^ 0x3030303030303030ull;
+  const std::uint64_t other =
+      (((x & 0x7F7F7F7F7F7F7F7Full) + 0x7676767676767676ull) | x) & 0x8080808080808080ull;
+  const int n = other ? __builtin_ctzll(other) / 8 : 8;
+  if (n == 0) {
+    value = 0;
+    return 0;
+  }
+  // The n digits moved to the top, zeros below them: the same number.
+  std::uint64_t v = x << (8 * (8 - n));
+  v = (v * 10) + (v >> 8);
+  v = (((v & 0x000000FF000000FFull) * 0x000F424000000064ull) +
+       (((v >> 16) & 0x000000FF000000FFull) * 0x0000271000000001ull)) >>
+      32;
+  value = static_cast<std::uint32_t>(v);
+  return n;
+}
+
+const char* scan_plain_decimal(const char* p, const char* end, float& out) {
+  static constexpr float power_of_ten[] = {1e0f, 1e1f, 1e2f, 1e3f, 1e4f, 1e5f,
+                                           1e6f, 1e7f, 1e8f, 1e9f, 1e10f};
+  static constexpr std::uint64_t scale[] = {1, 10, 100, 1000, 10000, 100000, 1000000,
+                                            10000000, 100000000};
+  const bool negative = p < end && *p == '-';
+  if (negative) ++p;
+  std::uint64_t m = 0;
+  int digits = 0, q = 0;
+  if (end - p >= 17) {
+    // Eight characters at a time: the digits before the point, then after it.
+    digits = leading_digits(word_at(p), m);
+    if (digits == 8) return nullptr;
+    p += digits;
+    if (*p == '.') {
+      std::uint64_t f;
+      const int n = leading_digits(word_at(p + 1), f);
+      if (n == 8) return nullptr;
+      m = m * scale[n] + f;
+      digits += n;
+      q = -n;
+      p += 1 + n;
+    }
+  } else {
+    for (; p < end && *p >= '0' && *p <= '9'; ++p, ++digits) {
+      if (m > (1u << 24) / 10) return nullptr;
+      m = m * 10 + static_cast<std::uint32_t>(*p - '0');
+    }
+    if (p < end && *p == '.') {
+      for (++p; p < end && *p >= '0' && *p <= '9'; ++p, ++digits, --q) {
+        if (m > (1u << 24) / 10) return nullptr;
+        m = m * 10 + static_cast<std::uint32_t>(*p - '0');
+      }
+    }
+  }
+  if (digits == 0 || m > (1u << 24)) return nullptr;
+  if (p < end && (*p == 'e' || *p == 'E')) {
+    ++p;
+    const bool minus = p < end && *p == '-';
+    if (p < end && (*p == '-' || *p == '+')) ++p;
+    int e = 0, e_digits = 0;
+    for (; p < end && *p >= '0' && *p <= '9'; ++p, ++e_digits) {
+      if (e > 100) return nullptr;
+      e = e * 10 + (*p - '0');
+    }
+    if (e_digits == 0) return nullptr;
+    q += minus ? -e : e;
+  }
+  if (q < -10 || q > 10) return nullptr;
+  const float v = q < 0 ? static_cast<float>(m) / power_of_ten[-q] : static_cast<float>(m) * power_of_ten[q];
+  out = negative ? -v : v;
+  return p;
+}
+
+bool parse_plain_decimal(std::string_view token, float& out) {
+  const char* end = token.data() + token.size();
+  return scan_plain_decimal(token.data(), end, out) == end;
+}
+
+}  // namespace
+
 bool parse_real(std::string_view token, float& out) {
   if (!token.empty() && token.front() == '+') token.remove_prefix(1);
+  if (parse_plain_decimal(token, out)) return true;
   if (token.empty() || token.front() == '+') return false;
   const char* end = token.data() + token.size();
   auto [p, ec] = std::from_chars(token.data(), end, out, std::chars_format::general);
@@ -76,7 +177,7 @@ FreeFormatReader::Status FreeFormatReader::skip_line() {
 }
 
 template <class Store>
-FreeFormatReader::Status FreeFormatReader::read_list(std::size_t n, Store&& store) {
+FreeFormatReader::Status FreeFormatReader::read_list(std::size_t n, Store&& store, float* reals) {
   bool after_value = false;  // a value was read and its separator is not yet consumed
   std::size_t idx = 0;
   const std::size_t size = text_.size();
@@ -112,7 +213,18 @@ FreeFormatReader::Status FreeFormatReader::read_list(std::size_t n, Store&& stor
         ++idx;  // null value: item unchanged
       continue;
     }
-    // The common case, a plain number: straight to its end.
+    // The common case, a plain number: straight to its end, and for a list
+    // of reals read on the way to its value.
+    if (reals) {
+      float v;
+      const char* q = scan_plain_decimal(text_.data() + pos_, text_.data() + size, v);
+      if (q && (q == text_.data() + size || token_end[static_cast<unsigned char>(*q)])) {
+        reals[idx++] = v;
+        pos_ = static_cast<std::size_t>(q - text_.data());
+        after_value = true;
+        continue;
+      }
+    }
     if ((c >= '0' && c <= '9') || c == '-' || c == '.' || c == '+') {
       std::size_t q = pos_ + 1;
       bool star = false;
@@ -231,7 +343,7 @@ FreeFormatReader::Status FreeFormatReader::read_reals(float* out, std::size_t n,
     if (!quoted && parse_real(token, out[i])) return true;
     problem_ = std::string("expected a number (") + name + "), found " + shown(token);
     return false;
-  });
+  }, out);
 }
 
 }  // namespace tarvo

@@ -56,8 +56,10 @@ class FreeFormatReader {
   bool at_end() const;
 
  private:
+  // Reads n items through store(index, token, quoted); with `reals`, plain
+  // numbers go straight to reals[index] on the way.
   template <class Store>
-  Status read_list(std::size_t n, Store&& store);
+  Status read_list(std::size_t n, Store&& store, float* reals = nullptr);
   void skip_rest_of_line();
 
   std::string_view text_;

@@ -3,6 +3,11 @@
 #include <sys/mman.h>
 
 #include <algorithm>
+#include <array>
+#include <atomic>
+#include <exception>
+#include <system_error>
+#include <thread>
 #include <cmath>
 #include <cstdlib>
 #include <new>
@@ -65,39 +70,62 @@ GridArray read_elevation(const std::string& path, const std::string& shown) {
 void parse_monthly_grid(std::string_view text, int m, GridArray& out,
                         const std::string& shown_name) {
   FreeFormatReader reader(text);
-  float row[OceanGrids::clim_cols];
   for (int j = 1; j <= OceanGrids::clim_rows; ++j) {
-    auto status = reader.read_reals(row, OceanGrids::clim_cols, "grid value");
+    auto status = reader.read_reals(&out[OceanGrids::clim_index(m, j, 1)], OceanGrids::clim_cols, "grid value");
     if (status == FreeFormatReader::Status::end_of_file)
       throw InputError(shown_name, reader.line(),
                        "end of file in row " + std::to_string(j) + " of 180 (360 values a row)");
     if (status == FreeFormatReader::Status::bad_value)
       throw InputError(shown_name, reader.line(),
                        reader.problem() + " in row " + std::to_string(j));
-    for (int i = 1; i <= OceanGrids::clim_cols; ++i) out[OceanGrids::clim_index(m, j, i)] = row[i - 1];
   }
 }
 
 OceanGrids read_climatology(const std::string& data_dir) {
   OceanGrids g;
   const std::string prefix = data_dir.empty() ? std::string() : data_dir + "/";
-  const std::string shown_prefix = data_dir.empty() ? std::string() : data_dir + "/";
-  g.elev_grid = read_elevation(prefix + "bathsmooth2.dat", shown_prefix + "bathsmooth2.dat");
   const std::size_t n = static_cast<std::size_t>(OceanGrids::months) * OceanGrids::clim_rows *
                         OceanGrids::clim_cols;
   g.mld_clim = GridArray(n);
   g.strat_clim = GridArray(n);
-  std::string mix_text, strat_text;
-  for (int m = 1; m <= OceanGrids::months; ++m) {
-    char mm[3];
-    std::snprintf(mm, sizeof mm, "%02d", m);
-    const std::string mix = "mix" + std::string(mm);
-    const std::string strat = "stratnorm" + std::string(mm);
-    read_whole_file(prefix + mix, shown_prefix + mix, mix_text);
-    read_whole_file(prefix + strat, shown_prefix + strat, strat_text);
-    parse_monthly_grid(mix_text, m, g.mld_clim, shown_prefix + mix);
-    parse_monthly_grid(strat_text, m, g.strat_clim, shown_prefix + strat);
+  // The files in their order: the elevation grid, then mix01, stratnorm01,
+  // mix02, ... Two workers take them in turn; the first file that failed, in
+  // that order, gives the error, as a reading one by one would.
+  constexpr int n_files = 1 + 2 * OceanGrids::months;
+  auto name_of = [](int f) {
+    if (f == 0) return std::string("bathsmooth2.dat");
+    char mm[12];
+    std::snprintf(mm, sizeof mm, "%02d", (f + 1) / 2);
+    return std::string(f % 2 == 1 ? "mix" : "stratnorm") + mm;
+  };
+  std::array<std::exception_ptr, n_files> failed;
+  std::atomic<int> next{0};
+  auto worker = [&] {
+    std::string text;  // reused from file to file
+    for (int f; (f = next.fetch_add(1)) < n_files;) {
+      const std::string name = name_of(f);
+      try {
+        if (f == 0) {
+          g.elev_grid = read_elevation(prefix + name, prefix + name);
+        } else {
+          read_whole_file(prefix + name, prefix + name, text);
+          parse_monthly_grid(text, (f + 1) / 2, f % 2 == 1 ? g.mld_clim : g.strat_clim, prefix + name);
+        }
+      } catch (...) {
+        failed[f] = std::current_exception();
+      }
+    }
+  };
+  std::thread helper;
+  try {
+    helper = std::thread(worker);
+  } catch (const std::system_error&) {
+    // No second thread to be had: one worker reads them all.
   }
+  worker();
+  if (helper.joinable()) helper.join();
+  for (const std::exception_ptr& e : failed)
+    if (e) std::rethrow_exception(e);
   return g;
 }
 

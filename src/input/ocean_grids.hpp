@@ -46,17 +46,18 @@ class OceanGrids {
   float mld(int m, int j, int i) const { return mld_clim[clim_index(m, j, i)]; }
   float strat(int m, int j, int i) const { return strat_clim[clim_index(m, j, i)]; }
 
-  // The month index varies fastest, so the months blended at one point are adjacent.
+  // Month, then row, then column: a monthly file fills one contiguous block,
+  // row by row, as it is read.
   static std::size_t clim_index(int m, int j, int i) {
-    return (static_cast<std::size_t>(i - 1) * clim_rows + static_cast<std::size_t>(j - 1)) * months +
-           static_cast<std::size_t>(m - 1);
+    return (static_cast<std::size_t>(m - 1) * clim_rows + static_cast<std::size_t>(j - 1)) * clim_cols +
+           static_cast<std::size_t>(i - 1);
   }
 
   // Grids holding one value everywhere (every month): a flat world for tests.
   static OceanGrids uniform(float elev, float mld, float strat);
 
   GridArray elev_grid;   // elev_rows x elev_cols, column fastest
-  GridArray mld_clim;    // months x clim_rows x clim_cols, month fastest
+  GridArray mld_clim;    // months x clim_rows x clim_cols, column fastest
   GridArray strat_clim;  // same layout
 };
 

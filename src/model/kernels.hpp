@@ -49,8 +49,11 @@ inline int gauss_seidel_inward(float* solution, float* sweep, const float* c_in,
   for (;;) {
     ++n;
     sweep[last + 1] = bc_weight * sweep[last] + bc_add;
-    for (int j = last; j >= 2; --j)
-      sweep[j] = (c_in[j] * solution[j - 1] + c_out[j] * sweep[j + 1] + rhs[j]) * diag_inv[j];
+    float outer = sweep[last + 1];  // P(j+1) of this sweep, kept in a register
+    for (int j = last; j >= 2; --j) {
+      outer = (c_in[j] * solution[j - 1] + c_out[j] * outer + rhs[j]) * diag_inv[j];
+      sweep[j] = outer;
+    }
     float change = 0.0f;
     for (int j = 2; j <= last; ++j) {
       const float d = std::fabs(sweep[j] - solution[j]);
@@ -92,10 +95,11 @@ inline void surface_pressure(float* pv, const float* R, const float* rl2, const 
     store(area + j, load<V>(rl2 + j + 1) - load<V>(rl2 + j));
   });
   pv[2] = 0.0f;
-  float S = 0.0f;
+  float S = 0.0f, p = 0.0f;  // p: pv(j), kept in a register
   for (int j = 2; j <= n - 2; ++j) {
-    pv[j + 1] = pv[j] + lift[j] + inner[j] - outer[j];
-    S = S + area[j] * pv[j + 1];
+    p = p + lift[j] + inner[j] - outer[j];
+    pv[j + 1] = p;
+    S = S + area[j] * p;
   }
   const float mean = S / rl2[n - 1];
   for_rings<V>(2, n - 1, [&](int j) { store(pv + j, load<V>(pv + j) - mean); });

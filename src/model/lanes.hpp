@@ -150,14 +150,24 @@ inline auto select(M m, A a, B b) {
 
 template <class V>
 inline V sqrt_of(V x) {
-  if constexpr (width_of<V> == 16)  // _mm512_sqrt_ps, without its undefined pass-through operand
-    return __builtin_ia32_sqrtps512_mask(x, x, static_cast<__mmask16>(-1), _MM_FROUND_CUR_DIRECTION);
-  else if constexpr (width_of<V> == 8)
-    return _mm256_sqrt_ps(x);
+  if constexpr (width_of<V> == 1)
+    return std::sqrt(x);
   else if constexpr (width_of<V> == 4)
     return _mm_sqrt_ps(x);
+#if defined(__AVX__)
+  else if constexpr (width_of<V> == 8)
+    return _mm256_sqrt_ps(x);
+#endif
+#if defined(__AVX512F__)
+  else if constexpr (width_of<V> == 16)
+#if defined(__clang__)
+    return _mm512_sqrt_ps(x);
+#else  // _mm512_sqrt_ps, without the undefined pass-through operand GCC 12 warns of
+    return __builtin_ia32_sqrtps512_mask(x, x, static_cast<__mmask16>(-1), _MM_FROUND_CUR_DIRECTION);
+#endif
+#endif
   else
-    return std::sqrt(x);
+    static_assert(width_of<V> == 1, "no square root for this vector on this path");
 }
 
 // |x|: the sign bit cleared, as fabs does.

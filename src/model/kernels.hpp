@@ -42,6 +42,9 @@ inline constexpr float sweep_tolerance = 1e-05f;
 // and element last the previous sweep's, carried from call to call).
 // Stops when the largest change is below the tolerance or after max_sweeps;
 // returns the number of sweeps.
+// The largest change is a value only, so lanes of V (last - 1 rings, a multiple
+// of its width) find it in any order.
+template <class V = float>
 inline int gauss_seidel_inward(float* solution, float* sweep, const float* c_in,
                                const float* c_out, const float* rhs, const float* diag_inv,
                                int last, float bc_weight, float bc_add) {
@@ -54,12 +57,16 @@ inline int gauss_seidel_inward(float* solution, float* sweep, const float* c_in,
       outer = (c_in[j] * solution[j - 1] + c_out[j] * outer + rhs[j]) * diag_inv[j];
       sweep[j] = outer;
     }
+    V largest = splat<V>(0.0f);
+    for_rings<V>(2, last, [&](int j) {
+      const V d = abs_of(load<V>(sweep + j) - load<V>(solution + j));
+      largest = max_of(d, largest);
+      store(solution + j, load<V>(sweep + j));
+    });
+    float lanes_of_largest[width_of<V>];
+    store(lanes_of_largest, largest);
     float change = 0.0f;
-    for (int j = 2; j <= last; ++j) {
-      const float d = std::fabs(sweep[j] - solution[j]);
-      if (d > change) change = d;
-      solution[j] = sweep[j];
-    }
+    for (const float d : lanes_of_largest) change = max_of(d, change);
     if (change < sweep_tolerance || n >= max_sweeps) return n;
   }
 }

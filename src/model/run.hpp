@@ -168,6 +168,7 @@ class Run {
   // look-up; it never changes a result).
   RingArray diff_coef{}, net_flux{}, ring_distance{}, ring_work{};
   RingIndexArray ring_ahead_sample{}, ring_next_sample{};
+  int centre_sample = 0, outer_sample = 0;  // the same for the storm's centre and its outer ring
   int i_rmw = 2;
   int last_sweeps = 0;  // sweeps of the latest solve
   long total_sweeps = 0;

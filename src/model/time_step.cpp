@@ -220,7 +220,7 @@ template <class V>
   vpot_ratio_sq = ratio * ratio;
 
   // 9. Ocean under the outer ring.
-  const float h = ocean_column_at(columns(), track_position + r_outer).mld;
+  const float h = ocean_column_at(columns(), track_position + r_outer, outer_sample).mld;
   ml_momentum_old[o] = ml_momentum[o] = std::sqrt(h * h * h * ocean_coef_a) / ocean_coef_b;
 
   // 10.
@@ -323,7 +323,7 @@ template <class V>
   });
 
   // 2. Gauss-Seidel sweeps from the outer boundary inward.
-  last_sweeps = gauss_seidel_inward(circ_solution.data(), circ_sweep.data(), coef_in.data(),
+  last_sweeps = gauss_seidel_inward<V>(circ_solution.data(), circ_sweep.data(), coef_in.data(),
                                     coef_out.data(), circ_rhs.data(), circ_diag_inv.data(), in,
                                     bc_weight, (1.0f - bc_weight) * downdraft_integral[in]);
   total_sweeps += last_sweeps;
@@ -353,7 +353,7 @@ template <class V>
   auto at = [](const RingArray& x, int j) { return load<V>(&x[j]); };
   // Once per step.
   {
-    const OceanColumn c = ocean_column_at(cols, track_position);
+    const OceanColumn c = ocean_column_at(cols, track_position, centre_sample);
     const float h = max_of(c.mld, max_of(mixed_layer_depth[2], 0.0001f));
     const float d = h - c.mld;
     sst_change_centre = (c.mld - h) * ocean_coef_a / h - c.strat * (d * d) / h;

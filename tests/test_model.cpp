@@ -10,6 +10,7 @@
 #include "helpers.hpp"
 #include "model/kernels.hpp"
 #include "model/ocean_column.hpp"
+#include "output/progress.hpp"
 
 namespace tarvo {
 namespace {
@@ -391,7 +392,7 @@ TEST(FinishStep, FirstStepSampledAndProgressThresholds) {
   std::FILE* out = std::fopen((dir / "out").c_str(), "w+");
   tarvo::Run run(ocean(), ".");
   test::prepare_run(run, test::simple_track(-24, 48));
-  run.progress = out;
+  run.progress = progress_lines(out);
   ASSERT_TRUE(run.step());
   EXPECT_EQ(run.n_samples, 1);
   run.time_seconds = 43200.0;  // exactly 12 h: nothing yet

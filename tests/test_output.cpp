@@ -7,7 +7,7 @@
 
 #include "helpers.hpp"
 #include "input/input_error.hpp"
-#include "output/calendar.hpp"
+#include "input/calendar.hpp"
 #include "output/format.hpp"
 
 namespace tarvo {

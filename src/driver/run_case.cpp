@@ -3,6 +3,7 @@
 #include <memory>
 
 #include "input/input_error.hpp"
+#include "output/progress.hpp"
 
 namespace tarvo {
 
@@ -35,7 +36,7 @@ int run_program(const std::string& case_dir, const std::string& data_dir, std::F
   try {
     const OceanGrids grids = read_climatology(data_dir);
     auto run = std::make_unique<Run>(grids, case_dir);
-    run->progress = out;
+    run->progress = progress_lines(out);
     run->diagnostics = err;
     if (run_case(*run) == RunEnd::negative_radius) {
       std::fprintf(err,

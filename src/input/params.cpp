@@ -3,16 +3,11 @@
 #include "input/free_format.hpp"
 #include "input/input_error.hpp"
 #include "input/text_file.hpp"
-#include "model/run.hpp"
+#include "input/case_inputs.hpp"
 
 namespace tarvo {
 
-void Run::read_params() {
-  const std::string path = case_path(case_dir, "params.in");
-  parse_params(read_whole_file(path, path), path);
-}
-
-void Run::parse_params(std::string_view text, const std::string& shown) {
+void CaseInputs::parse_params(std::string_view text, const std::string& shown) {
   FreeFormatReader reader(text);
   struct Value {
     float* target;

@@ -1,7 +1,8 @@
 // The two-hourly samples of the track, with the ocean data at each sample.
 #include "input/input_error.hpp"
 #include "input/text_file.hpp"
-#include "model/run.hpp"
+#include "input/case_inputs.hpp"
+#include "input/ocean_grids.hpp"
 
 namespace tarvo {
 
@@ -11,8 +12,7 @@ constexpr float per_sample_second = 0.00013888889f;  // 1 / 7200 s, as stored
 constexpr float time_tolerance = 1.0f;              // s
 }  // namespace
 
-void Run::sample_track() {
-  const std::string shown = case_path(case_dir, "track.in");
+void CaseInputs::sample_track(const OceanGrids& grids, const std::string& shown) {
   n_samp = static_cast<int>((track_time[n_track] + time_tolerance) * per_sample_second + 1.0f);
   if (n_samp > sample_capacity)
     throw InputError(shown, 0,

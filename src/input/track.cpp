@@ -7,8 +7,8 @@
 #include "input/input_error.hpp"
 #include "input/smoothing.hpp"
 #include "input/text_file.hpp"
-#include "model/run.hpp"
-#include "output/calendar.hpp"
+#include "input/case_inputs.hpp"
+#include "input/calendar.hpp"
 
 namespace tarvo {
 
@@ -22,12 +22,7 @@ constexpr int max_record_hours = 100000;         // keeps time in seconds within
 
 }  // namespace
 
-void Run::read_track() {
-  const std::string path = case_path(case_dir, "track.in");
-  parse_track(read_whole_file(path, path), path);
-}
-
-void Run::parse_track(std::string_view text, const std::string& shown) {
+void CaseInputs::parse_track(std::string_view text, const std::string& shown) {
   using Status = FreeFormatReader::Status;
   FreeFormatReader reader(text);
 
@@ -132,7 +127,7 @@ void Run::parse_track(std::string_view text, const std::string& shown) {
                      "no record at or before 0 h (the forecast starts at the last one)");
 }
 
-void Run::smooth_track() {
+void CaseInputs::smooth_track() {
   const float s1 = smooth_vobs;
   // Observed wind up to the start record: two passes from the old values.
   for (int pass = 0; pass < 2; ++pass) smooth_pass_from_old(track_vobs.data(), 2, i_start - 1, s1);

@@ -1,8 +1,22 @@
 #include "model/run.hpp"
 
+#include "input/text_file.hpp"
+
 namespace tarvo {
 
 Run::Run(const OceanGrids& g, std::string dir) : grids(g), case_dir(std::move(dir)) {}
+
+void Run::read_params() {
+  const std::string path = case_path(case_dir, "params.in");
+  parse_params(read_whole_file(path, path), path);
+}
+
+void Run::read_track() {
+  const std::string path = case_path(case_dir, "track.in");
+  parse_track(read_whole_file(path, path), path);
+}
+
+void Run::sample_track() { CaseInputs::sample_track(grids, case_path(case_dir, "track.in")); }
 
 // The phases of the step on the run's path.
 void Run::step_forcing() { (this->*path->step_forcing)(); }

@@ -10,42 +10,48 @@
 #include <string_view>
 #include <string>
 
+#include "input/case_inputs.hpp"
 #include "input/ocean_grids.hpp"
 #include "model/ocean_column.hpp"
+#include "setup/setup.hpp"
 #include "model/step_path.hpp"
 
 namespace tarvo {
 
-inline constexpr int track_capacity = 200;
-inline constexpr int sample_capacity = 600;
 inline constexpr int ring_capacity = 100;
 inline constexpr int n_rings = 50;
 
 // 1-based arrays: element 0 is never used by the model and stays 0.
-using TrackArray = std::array<float, track_capacity + 1>;
-using SampleArray = std::array<float, sample_capacity + 1>;
 using RingArray = std::array<float, ring_capacity + 1>;
 using RingIndexArray = std::array<int, ring_capacity + 1>;
 
 // How a run ended.
 enum class RunEnd { finished, negative_radius };
 
-class Run {
+// Receives the progress of the time loop: the hours of each 12-hour mark the
+// model time passes. No sink: no reports.
+struct ProgressSink {
+  void (*report)(void* context, float hours) = nullptr;
+  void* context = nullptr;
+  ProgressSink() = default;
+  ProgressSink(std::nullptr_t) {}
+  ProgressSink(void (*r)(void*, float), void* c) : report(r), context(c) {}
+  explicit operator bool() const { return report != nullptr; }
+};
+
+// The run composes the stages' data: the inputs and the set-up it inherits
+// (input/case_inputs.hpp, setup/setup.hpp), the ring state and the step its own.
+class Run : public SetUp {
  public:
   // `case_dir` holds params.in and track.in; track.out is written there.
   Run(const OceanGrids& grids, std::string case_dir);
 
-  // ---- input stage ----
+  // ---- input stage (parse_params, parse_track, smooth_track: CaseInputs) ----
   void read_params();
   void read_track();
-  void smooth_track();
   void sample_track();
-  // From memory: the same readers on given text (`shown` names the file).
-  void parse_params(std::string_view text, const std::string& shown);
-  void parse_track(std::string_view text, const std::string& shown);
 
-  // ---- set-up ----
-  void set_up();
+  // ---- set-up (set_up: SetUp) ----
 
   // ---- model run ----
   // The phases of the step run on `path` (the instruction-set path chosen
@@ -78,64 +84,14 @@ class Run {
   void write_track_output() const;
   std::string track_output_text() const;
 
-  // Where progress lines go (standard output by default; null: nowhere).
-  std::FILE* progress = stdout;
-  // Where warnings on skipped track records go (standard error by default).
-  std::FILE* diagnostics = stderr;
+  // Where the time loop reports its progress (nowhere by default).
+  ProgressSink progress;
   // The instruction-set path of the time step.
   const StepPath* path = &default_step_path();
 
   // ================= state =================
   const OceanGrids& grids;
   std::string case_dir;
-
-  // Fixed reference values.
-  float ckcd = 1.0f;          // ratio of exchange coefficients
-  float p_ambient = 1005.0f;  // hPa
-  float t_outflow = -70.0f;   // deg C
-  float sst_ref = 27.0f;      // deg C
-  float rh_ref = 0.8f;        // boundary-layer relative humidity of the reference state
-  float basin_coef_1 = 0.6f;
-  float basin_coef_2 = 1.0f;
-
-  // params.in
-  float smooth_vobs = 0.0f;
-  float smooth_dist = 0.0f;
-  float smooth_f6 = 0.0f;
-  float nudge_gain = 0.0f;
-
-  // track.in
-  char basin[2] = {' ', ' '};
-  int start_month = 0, start_day = 0, start_hour = 0;
-  int t_first_hours = 0;
-  int n_track = 0;
-  int i_start = 0;
-  TrackArray track_lat{}, track_lon{}, track_vobs{}, track_time{}, track_dist{}, track_vpot{},
-      track_f6{}, track_t600{}, track_rh600{};
-
-  // Two-hourly samples.
-  int n_samp = 0;
-  SampleArray samp_time{}, samp_dist{}, samp_lat{}, samp_lon{}, samp_vobs{}, samp_vpot{},
-      samp_f6{}, samp_t600{}, samp_rh600{}, samp_elev{}, samp_mld{}, samp_strat{};
-  bool samp_dist_sorted = true;  // samp_dist never decreases: look-ups may bisect
-  bool samp_time_sorted = true;  // samp_time never decreases: the clock's look-up may start late
-
-  // Set-up scalars.
-  float qsat_sea = 0, velocity_scale_sq = 0, velocity_scale = 0, s_ref_bl = 0, p_top = 0,
-        half_depth = 0, bl_depth = 0, inv_bl_depth = 0, qsat_env = 0, t_env = 0, lapse_factor = 0,
-        length_scale = 0;
-  double time_scale = 0;
-  float kappa = 0, inv_3h = 0, inv_8h = 0, cooling_coef = 0, r0_init = 0, r_outer = 0, r_far = 0,
-        dR = 0, dR_coef = 0;
-  double dt = 0, sample_interval = 0, end_time = 0;
-  float t_last = 0;
-  float s_env = 0, wind_coef = 0, depth_factor = 0, ocean_coef_a = 0, ocean_coef_b = 0;
-  float vobs_trend = 0, speed0 = 0, v0_init = 0, init_moist_weight = 0;
-  int k48 = 0;
-  float vpot = 0, pmin_ref = 0;
-  int theory_fail = 0;
-  float rad_share = 0;
-  float start_record_time = 0;  // s, track_time(i_start)
 
   // Ring geometry: R_j and R_j^2 (fixed once dR is known).
   RingArray ring_R{}, ring_R2{};

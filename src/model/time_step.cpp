@@ -22,7 +22,6 @@
 #include "model/kernels.hpp"
 #include "model/lanes.hpp"
 #include "model/run.hpp"
-#include "output/progress.hpp"
 
 #ifndef TARVO_PATH
 #define TARVO_PATH scalar
@@ -499,7 +498,7 @@ template <class V>
   // Progress line each time another 12 simulated hours have passed.
   const float hours = static_cast<float>(time_seconds * 0.0002777777777777778);
   if (hours > next_report_hours) {
-    if (progress) write_progress_line(progress, next_report_hours);
+    if (progress) progress.report(progress.context, next_report_hours);
     next_report_hours = next_report_hours + 12.0f;
   }
   // Output sample every two hours of simulated time, and on the first step.

@@ -10,7 +10,7 @@
 #include "input/input_error.hpp"
 #include "input/text_file.hpp"
 #include "model/run.hpp"
-#include "output/calendar.hpp"
+#include "input/calendar.hpp"
 #include "output/format.hpp"
 #include "output/progress.hpp"
 
@@ -46,6 +46,11 @@ std::string significant_field(double value, int width, int digits) {
     if (decimals < 0) decimals = 0;
   }
   return fixed_field(value, width, decimals);
+}
+
+ProgressSink progress_lines(std::FILE* out) {
+  if (!out) return nullptr;
+  return {[](void* context, float hours) { write_progress_line(static_cast<std::FILE*>(context), hours); }, out};
 }
 
 void write_progress_line(std::FILE* out, float hours) {

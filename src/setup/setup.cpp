@@ -5,7 +5,7 @@
 // middle-level temperature 285.6 K).
 #include <cmath>
 
-#include "model/run.hpp"
+#include "setup/setup.hpp"
 #include "setup/model_units.hpp"
 #include "setup/theory.hpp"
 
@@ -31,7 +31,7 @@ void samples_to_model_units(float* dist, float* time, float* mld, float* elev, f
   }
 }
 
-void Run::set_up() {
+void SetUp::set_up() {
   // 1. Four more in-place passes over the sampled distance.
   for (int pass = 0; pass < 4; ++pass)
     for (int i = 2; i <= n_samp - 1; ++i)

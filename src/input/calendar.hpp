@@ -1,5 +1,5 @@
 #pragma once
-// Calendar of the output table: fixed month lengths, February of 28 days, no years.
+// The calendar of the track and of the output table: fixed month lengths, February of 28 days, no years.
 
 namespace tarvo {
 

@@ -10,6 +10,7 @@
 #include <string_view>
 
 #include "input/ocean_grids.hpp"
+#include "input/track.hpp"
 
 namespace tarvo {
 
@@ -50,6 +51,8 @@ struct CaseInputs : ModelParams, TrackRecords, SampleSeries {
   // messages); InputError names the file and line of a fault.
   void parse_params(std::string_view text, const std::string& shown);
   void parse_track(std::string_view text, const std::string& shown);
+  // The records of a track read or made elsewhere, checked and converted.
+  void load_track(const Track& track, const std::string& shown);
   // The smoothing of the observed wind, the distance and field 6.
   void smooth_track();
   // The two-hourly samples with the ocean under them (`shown` names track.in).

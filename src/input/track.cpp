@@ -2,11 +2,13 @@
 // then up to 200 records of eight free-format fields each.
 #include <cmath>
 #include <cstdio>
+#include <limits>
 
 #include "input/free_format.hpp"
 #include "input/input_error.hpp"
 #include "input/smoothing.hpp"
 #include "input/text_file.hpp"
+#include "input/track.hpp"
 #include "input/case_inputs.hpp"
 #include "input/calendar.hpp"
 
@@ -22,17 +24,18 @@ constexpr int max_record_hours = 100000;         // keeps time in seconds within
 
 }  // namespace
 
-void CaseInputs::parse_track(std::string_view text, const std::string& shown) {
+Track read_track_text(std::string_view text, const std::string& shown) {
   using Status = FreeFormatReader::Status;
   FreeFormatReader reader(text);
+  Track track;
 
   if (reader.skip_line() != Status::ok)
     throw InputError(shown, reader.line(), "end of file; expected the title line");
   char code[2] = {' ', ' '};
   switch (reader.read({FreeFormatReader::chars(code, 2, "basin code"),
-                       FreeFormatReader::integer(start_month, "reference month"),
-                       FreeFormatReader::integer(start_day, "reference day"),
-                       FreeFormatReader::integer(start_hour, "reference hour")})) {
+                       FreeFormatReader::integer(track.month, "reference month"),
+                       FreeFormatReader::integer(track.day, "reference day"),
+                       FreeFormatReader::integer(track.hour, "reference hour")})) {
     case Status::ok:
       break;
     case Status::end_of_file:
@@ -41,54 +44,109 @@ void CaseInputs::parse_track(std::string_view text, const std::string& shown) {
     case Status::bad_value:
       throw InputError(shown, reader.line(), reader.problem() + " in the header");
   }
-  const int header_line = reader.line();
-  basin[0] = code[0];
-  basin[1] = code[1];
-  if (start_month < 1 || start_month > 12)
-    throw InputError(shown, header_line,
-                     "reference month " + std::to_string(start_month) + " is not in 1..12");
-  if (start_day < 1 || start_day > days_in_month(start_month))
-    throw InputError(shown, header_line,
-                     "reference day " + std::to_string(start_day) + " is not a day of month " +
-                         std::to_string(start_month));
-  if (start_hour < 0 || start_hour > 23)
-    throw InputError(shown, header_line,
-                     "reference hour " + std::to_string(start_hour) + " is not in 0..23");
+  track.header_line = reader.line();
+  track.basin.assign(code, 2);
+  check_track_header(track, shown);
   if (reader.skip_line() != Status::ok)
     throw InputError(shown, reader.line(), "end of file; expected the caption line");
 
   // The read variables persist from record to record: a record ended early by
   // a slash keeps the previous record's values in its remaining fields.
-  int hours = 0;
-  float lat = 0, lon = 0, wind = 0, vpot_in = 0, f6 = 0, t600 = 0, rh600 = 0;
-  int time_prev_s = 0;
-  n_track = 0;
-  i_start = 0;
+  TrackRecord r;
   for (int attempt = 1; attempt <= track_capacity; ++attempt) {
-    const Status status = reader.read({FreeFormatReader::integer(hours, "time in hours"),
-                                       FreeFormatReader::real(lat, "latitude"),
-                                       FreeFormatReader::real(lon, "longitude"),
-                                       FreeFormatReader::real(wind, "maximum wind"),
-                                       FreeFormatReader::real(vpot_in, "potential intensity"),
-                                       FreeFormatReader::real(f6, "field 6"),
-                                       FreeFormatReader::real(t600, "temperature"),
-                                       FreeFormatReader::real(rh600, "relative humidity")});
+    const Status status = reader.read({FreeFormatReader::integer(r.hour, "time in hours"),
+                                       FreeFormatReader::real(r.lat, "latitude"),
+                                       FreeFormatReader::real(r.lon, "longitude"),
+                                       FreeFormatReader::real(r.vmax_kt, "maximum wind"),
+                                       FreeFormatReader::real(r.vpot, "potential intensity"),
+                                       FreeFormatReader::real(r.f6, "field 6"),
+                                       FreeFormatReader::real(r.t600, "temperature"),
+                                       FreeFormatReader::real(r.rh600, "relative humidity")});
     if (status == Status::end_of_file) break;
     const int line = reader.line();
     if (status == Status::bad_value) {
       if (attempt == 1)
         throw InputError(shown, line, "the first record is unreadable: " + reader.problem());
-      if (diagnostics)
-        std::fprintf(diagnostics, "tarvo: warning: %s, line %d: record skipped: %s\n",
-                     shown.c_str(), line, reader.problem().c_str());
+      track.skipped.emplace_back(line, reader.problem());
       continue;
     }
+    track.records.push_back(r);
+    track.lines.push_back(line);
+  }
+  track.end_line = reader.line();
+  return track;
+}
+
+void check_track_header(const Track& track, const std::string& shown) {
+  const int line = track.header_line;
+  if (track.basin.size() != 2)
+    throw InputError(shown, line, "the basin code '" + track.basin + "' is not two characters");
+  if (track.month < 1 || track.month > 12)
+    throw InputError(shown, line, "reference month " + std::to_string(track.month) + " is not in 1..12");
+  if (track.day < 1 || track.day > days_in_month(track.month))
+    throw InputError(shown, line,
+                     "reference day " + std::to_string(track.day) + " is not a day of month " +
+                         std::to_string(track.month));
+  if (track.hour < 0 || track.hour > 23)
+    throw InputError(shown, line, "reference hour " + std::to_string(track.hour) + " is not in 0..23");
+}
+
+std::string track_text(const Track& track) {
+  std::string text = "track written by tarvo\n'" + track.basin + "' " + std::to_string(track.month) + " " +
+                     std::to_string(track.day) + " " + std::to_string(track.hour) + "\n" +
+                     " hour lat lon vmax(kt) vpot(m/s) shear(m/s) T600(K) RH600(%)\n";
+  char buf[160];
+  for (const TrackRecord& r : track.records) {
+    // Nine significant digits read back to the same float.
+    std::snprintf(buf, sizeof buf, "%d %.9g %.9g %.9g %.9g %.9g %.9g %.9g\n", r.hour,
+                  static_cast<double>(r.lat), static_cast<double>(r.lon), static_cast<double>(r.vmax_kt),
+                  static_cast<double>(r.vpot), static_cast<double>(r.f6), static_cast<double>(r.t600),
+                  static_cast<double>(r.rh600));
+    text += buf;
+  }
+  return text;
+}
+
+void CaseInputs::parse_track(std::string_view text, const std::string& shown) {
+  load_track(read_track_text(text, shown), shown);
+}
+
+void CaseInputs::load_track(const Track& track, const std::string& shown) {
+  check_track_header(track, shown);
+  basin[0] = track.basin[0];
+  basin[1] = track.basin[1];
+  start_month = track.month;
+  start_day = track.day;
+  start_hour = track.hour;
+  if (track.records.size() > static_cast<std::size_t>(track_capacity))
+    throw InputError(shown, 0,
+                     std::to_string(track.records.size()) + " track records; at most " +
+                         std::to_string(track_capacity));
+  // Warnings on skipped records come in the order of the file, each before the
+  // checks of the records after it.
+  std::size_t next_skipped = 0;
+  auto warn_before = [&](int line) {
+    for (; next_skipped < track.skipped.size() && track.skipped[next_skipped].first < line; ++next_skipped)
+      if (diagnostics)
+        std::fprintf(diagnostics, "tarvo: warning: %s, line %d: record skipped: %s\n", shown.c_str(),
+                     track.skipped[next_skipped].first, track.skipped[next_skipped].second.c_str());
+  };
+  int time_prev_s = 0;
+  n_track = 0;
+  i_start = 0;
+  for (std::size_t k = 0; k < track.records.size(); ++k) {
+    const TrackRecord& rec = track.records[k];
+    const int line = k < track.lines.size() ? track.lines[k] : 0;
+    warn_before(line);
+    const int hours = rec.hour;
+    const float lat = rec.lat;
+    float lon = rec.lon;
     const std::string record = "record " + std::to_string(n_track + 1);
     if (hours < -max_record_hours || hours > max_record_hours)
       throw InputError(shown, line, record + ": time " + std::to_string(hours) + " h is out of range");
     if (!(lon >= -360.0f && lon <= 360.0f))
       throw InputError(shown, line, record + ": longitude is not within -360..360");
-    if (attempt == 1) t_first_hours = hours;
+    if (k == 0) t_first_hours = hours;
     const int time_s = hours * 3600;
     if (n_track > 0 && time_s <= time_prev_s)
       throw InputError(shown, line,
@@ -112,18 +170,19 @@ void CaseInputs::parse_track(std::string_view text, const std::string& shown) {
       track_dist[n] = 0.0f;
       track_time[n] = 0.0f;
     }
-    track_vobs[n] = wind * knots_to_m_per_h * hours_per_second;
+    track_vobs[n] = rec.vmax_kt * knots_to_m_per_h * hours_per_second;
     track_lat[n] = lat;
     track_lon[n] = lon;
-    track_vpot[n] = vpot_in;
-    track_f6[n] = f6;
-    track_t600[n] = t600;
-    track_rh600[n] = rh600;
+    track_vpot[n] = rec.vpot;
+    track_f6[n] = rec.f6;
+    track_t600[n] = rec.t600;
+    track_rh600[n] = rec.rh600;
     time_prev_s = time_s;
   }
-  if (n_track == 0) throw InputError(shown, reader.line(), "no track records");
+  warn_before(std::numeric_limits<int>::max());
+  if (n_track == 0) throw InputError(shown, track.end_line, "no track records");
   if (i_start == 0)
-    throw InputError(shown, reader.line(),
+    throw InputError(shown, track.end_line,
                      "no record at or before 0 h (the forecast starts at the last one)");
 }
 

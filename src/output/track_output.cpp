@@ -13,6 +13,7 @@
 #include "input/calendar.hpp"
 #include "output/format.hpp"
 #include "output/progress.hpp"
+#include "output/track_output.hpp"
 
 namespace tarvo {
 
@@ -58,20 +59,38 @@ void write_progress_line(std::FILE* out, float hours) {
   std::fflush(out);
 }
 
-std::string Run::track_output_text() const {
-  std::string text = " month day time latitude longitude vmax(knots) Rm(km) Pmin(mb)\n";
-  text.reserve(text.size() + static_cast<std::size_t>(n_samples) * 62);
-  DateHour d = move_hours(start_month, start_day, static_cast<long>(t_first_hours) + start_hour);
-  for (int k = 1; k <= n_samples; ++k) {
+std::vector<OutputSample> output_samples(const Run& run) {
+  std::vector<OutputSample> rows(static_cast<std::size_t>(run.n_samples));
+  DateHour d = move_hours(run.start_month, run.start_day, static_cast<long>(run.t_first_hours) + run.start_hour);
+  for (int k = 1; k <= run.n_samples; ++k) {
     if (k > 1) d = next_sample(d);
-    text += "  " + integer_field(d.month, 3) + " " + integer_field(d.day, 3) + " " +
-            integer_field(d.hour, 3) + "   " + fixed_field(samp_lat[k], 7, 3) + "   " +
-            fixed_field(samp_lon[k], 7, 3) + "    " + fixed_field(vmax_series[k], 5, 1) + "    " +
-            fixed_field(2.0f * rmw_series[k], 5, 1) + "    " + fixed_field(pmin_series[k], 6, 1) +
-            "\n";
+    OutputSample& r = rows[static_cast<std::size_t>(k - 1)];
+    r.month = d.month;
+    r.day = d.day;
+    r.hour = d.hour;
+    r.lat = run.samp_lat[k];
+    r.lon = run.samp_lon[k];
+    r.vmax_kt = run.vmax_series[k];
+    r.rmw_km = 2.0f * run.rmw_series[k];
+    r.pmin_hpa = run.pmin_series[k];
+    r.vobs_kt = run.samp_vobs[k] * 3600.0f * 0.00053995679f;  // m/s to kt
+  }
+  return rows;
+}
+
+std::string track_out_text(const std::vector<OutputSample>& rows) {
+  std::string text = " month day time latitude longitude vmax(knots) Rm(km) Pmin(mb)\n";
+  text.reserve(text.size() + rows.size() * 62);
+  for (const OutputSample& r : rows) {
+    text += "  " + integer_field(r.month, 3) + " " + integer_field(r.day, 3) + " " +
+            integer_field(r.hour, 3) + "   " + fixed_field(r.lat, 7, 3) + "   " +
+            fixed_field(r.lon, 7, 3) + "    " + fixed_field(r.vmax_kt, 5, 1) + "    " +
+            fixed_field(r.rmw_km, 5, 1) + "    " + fixed_field(r.pmin_hpa, 6, 1) + "\n";
   }
   return text;
 }
+
+std::string Run::track_output_text() const { return track_out_text(output_samples(*this)); }
 
 void write_file_whole(const std::string& path, const std::string& text) {
   // Written to a temporary file beside the target and renamed over it only

@@ -1,0 +1,93 @@
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+
+#include "api/tarvo.hpp"
+#include "input/text_file.hpp"
+
+namespace tarvo {
+
+namespace {
+
+// The lines written to a memory stream while `work` runs with it.
+template <class Work>
+std::vector<std::string> lines_written(Work&& work) {
+  char* log = nullptr;
+  std::size_t size = 0;
+  std::FILE* f = open_memstream(&log, &size);
+  struct Close {
+    std::FILE*& f;
+    char*& log;
+    ~Close() {
+      if (f) std::fclose(f);
+      std::free(log);
+    }
+  } close{f, log};
+  work(f);
+  std::vector<std::string> lines;
+  if (!f) return lines;
+  std::fclose(f);
+  f = nullptr;
+  std::string text(log ? log : "", size);
+  for (std::size_t start = 0; start < text.size();) {
+    std::size_t end = text.find('\n', start);
+    if (end == std::string::npos) end = text.size();
+    lines.push_back(text.substr(start, end - start));
+    start = end + 1;
+  }
+  return lines;
+}
+
+}  // namespace
+
+Track parse_track(std::string_view text, const std::string& name) {
+  Track track = read_track_text(text, name);
+  auto check = std::make_unique<CaseInputs>();
+  check->diagnostics = nullptr;
+  check->load_track(track, name);
+  return track;
+}
+
+Track read_track_file(const std::string& path) { return parse_track(read_whole_file(path, path), path); }
+
+Params parse_params(std::string_view text, const std::string& name) {
+  CaseInputs inputs;
+  inputs.parse_params(text, name);
+  return static_cast<const ModelParams&>(inputs);
+}
+
+Params read_params_file(const std::string& path) { return parse_params(read_whole_file(path, path), path); }
+
+OceanGrids load_grids(const std::string& data_dir) { return read_climatology(data_dir); }
+
+Forecast forecast(const Track& track, const Params& params, const OceanGrids& grids,
+                  ProgressSink progress, const std::string& name) {
+  Forecast result;
+  auto run = std::make_unique<Run>(grids, std::string());
+  run->progress = progress;
+  result.warnings = lines_written([&](std::FILE* diagnostics) {
+    run->diagnostics = diagnostics;
+    static_cast<ModelParams&>(*run) = params;
+    run->load_track(track, name);
+    run->smooth_track();
+    run->CaseInputs::sample_track(grids, name);
+    run->set_up();
+    run->init_run();
+    if (run->run_model() == RunEnd::negative_radius) {
+      result.status = Forecast::Status::stopped_early;
+      result.stop_hours = run->stop_hours;
+      result.stop_ring = run->stop_ring;
+    } else {
+      result.samples = output_samples(*run);
+    }
+    run->diagnostics = nullptr;
+  });
+  result.first_hour = run->t_first_hours;
+  return result;
+}
+
+std::string track_out_text(const Forecast& f) {
+  return f.status == Forecast::Status::finished ? track_out_text(f.samples) : std::string();
+}
+
+}  // namespace tarvo

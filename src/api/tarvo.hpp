@@ -1,0 +1,64 @@
+#pragma once
+// The tarvo library: a track and its parameters in, a forecast out, from text
+// files or from values in memory, byte for byte what the tarvo program
+// writes. No hidden state: the grids are loaded once and shared, read-only,
+// by any number of forecasts on any number of threads.
+//
+//   const tarvo::OceanGrids grids = tarvo::load_grids("data");
+//   const tarvo::Forecast f = tarvo::forecast(tarvo::read_track_file("track.in"),
+//                                             tarvo::read_params_file("params.in"), grids);
+//   std::string text = tarvo::track_out_text(f);      // the bytes of track.out
+//
+// Every fault of an input ends in tarvo::InputError, naming the file (or the
+// name given) and the line where one applies.
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "input/case_inputs.hpp"
+#include "input/input_error.hpp"
+#include "input/ocean_grids.hpp"
+#include "input/track.hpp"
+#include "model/run.hpp"
+#include "output/track_output.hpp"
+
+namespace tarvo {
+
+// The four run parameters of params.in: smoothing weights of the observed
+// wind, the along-track distance and field 6, and the intensity feedback gain.
+using Params = ModelParams;
+
+// track.in from its text or its file, with every check of a run's input
+// stage (so a track that reads here also forecasts). `name` names it in messages.
+Track parse_track(std::string_view text, const std::string& name);
+Track read_track_file(const std::string& path);
+
+Params parse_params(std::string_view text, const std::string& name);
+Params read_params_file(const std::string& path);
+
+// The elevation grid and the monthly climatologies of `data_dir`.
+OceanGrids load_grids(const std::string& data_dir);
+
+using ForecastSample = OutputSample;
+
+struct Forecast {
+  enum class Status { finished, stopped_early };
+  Status status = Status::finished;
+  // Where a negative squared radius stopped the model (hours from the
+  // reference time, ring): no samples then.
+  float stop_hours = 0;
+  int stop_ring = 0;
+  std::vector<std::string> warnings;  // one a line, as tarvo writes them on standard error
+  std::vector<ForecastSample> samples;  // every 2 h from the first record to the last
+  int first_hour = 0;                  // hours of the first sample from the reference time
+};
+
+// The forecast of one storm. `name` names the track in messages; progress
+// goes to `progress` (nowhere by default).
+Forecast forecast(const Track& track, const Params& params, const OceanGrids& grids,
+                  ProgressSink progress = nullptr, const std::string& name = "track");
+
+// The bytes of the forecast's track.out (a stopped forecast has none: empty).
+std::string track_out_text(const Forecast& forecast);
+
+}  // namespace tarvo

@@ -1,0 +1,141 @@
+// The library API: forecasts from files or from values in memory give the
+// bytes of the tarvo program; tracks written out read back bit for bit; bad
+// values are InputErrors naming what is wrong.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <filesystem>
+#include <memory>
+#include <string>
+
+#include "api/tarvo.hpp"
+#include "helpers.hpp"
+
+namespace tarvo {
+namespace {
+
+namespace fs = std::filesystem;
+
+struct Cases {
+  test::TempDir dir;
+  std::unique_ptr<OceanGrids> grids;
+  std::vector<std::string> names;
+  Cases() {
+    const std::string synth = std::string("'") + TARVO_SYNTH + "' ";
+    if (std::system((synth + "'" + (dir / "world") + "'").c_str()) != 0) return;
+    for (int seed : {31, 32}) {
+      const std::string name = dir / ("case" + std::to_string(seed));
+      if (std::system((synth + "--no-grids --seed " + std::to_string(seed) + " '" + name + "'").c_str()) != 0)
+        return;
+      fs::create_directory_symlink(dir / "world/data", name + "/data");
+      if (test::run_in(name, test::quoted(TARVO_BINARY), nullptr, nullptr) != 0) return;
+      names.push_back(name);
+    }
+    grids = std::make_unique<OceanGrids>(load_grids(dir / "world/data"));
+  }
+};
+const Cases& cases() {
+  static const Cases c;
+  return c;
+}
+
+bool same_bits(float a, float b) { return std::memcmp(&a, &b, sizeof a) == 0; }
+
+TEST(Api, ForecastFromFilesGivesTheBytesOfTarvo) {
+  const Cases& c = cases();
+  ASSERT_EQ(c.names.size(), 2u);
+  for (const std::string& dir : c.names) {
+    const Forecast f = forecast(read_track_file(dir + "/track.in"), read_params_file(dir + "/params.in"), *c.grids);
+    EXPECT_EQ(f.status, Forecast::Status::finished);
+    EXPECT_TRUE(f.warnings.empty());
+    ASSERT_FALSE(f.samples.empty());
+    EXPECT_EQ(track_out_text(f), test::read_text(dir + "/track.out")) << dir;
+  }
+}
+
+TEST(Api, TrackTextReadsBackBitForBitAndForecastsAlike) {
+  const Cases& c = cases();
+  ASSERT_FALSE(c.names.empty());
+  const Track t = read_track_file(c.names[0] + "/track.in");
+  const Track back = parse_track(track_text(t), "written");
+  EXPECT_EQ(back.basin, t.basin);
+  EXPECT_EQ(back.month, t.month);
+  EXPECT_EQ(back.day, t.day);
+  EXPECT_EQ(back.hour, t.hour);
+  ASSERT_EQ(back.records.size(), t.records.size());
+  for (std::size_t i = 0; i < t.records.size(); ++i) {
+    const TrackRecord &a = t.records[i], &b = back.records[i];
+    EXPECT_EQ(a.hour, b.hour);
+    for (auto m : {&TrackRecord::lat, &TrackRecord::lon, &TrackRecord::vmax_kt, &TrackRecord::vpot,
+                   &TrackRecord::f6, &TrackRecord::t600, &TrackRecord::rh600})
+      EXPECT_TRUE(same_bits(a.*m, b.*m)) << i;
+  }
+  // Values with every digit a float has, and a west longitude.
+  Track odd = t;
+  odd.records[0].lat = 12.3456789f;
+  odd.records[0].lon = -61.0000038f;
+  odd.records[0].vmax_kt = 1.0e-7f;
+  const Track odd_back = parse_track(track_text(odd), "odd");
+  EXPECT_TRUE(same_bits(odd_back.records[0].lat, odd.records[0].lat));
+  EXPECT_TRUE(same_bits(odd_back.records[0].lon, odd.records[0].lon));
+  EXPECT_TRUE(same_bits(odd_back.records[0].vmax_kt, odd.records[0].vmax_kt));
+  const Params p = read_params_file(c.names[0] + "/params.in");
+  EXPECT_EQ(track_out_text(forecast(back, p, *c.grids)), test::read_text(c.names[0] + "/track.out"));
+}
+
+TEST(Api, BadValuesInMemoryNameWhatIsWrong) {
+  const Cases& c = cases();
+  ASSERT_FALSE(c.names.empty());
+  Track good = read_track_file(c.names[0] + "/track.in");
+  good.lines.clear();  // a track made in memory: no lines to name
+  good.header_line = good.end_line = 0;
+  const Params p = read_params_file(c.names[0] + "/params.in");
+  auto failure = [&](Track t) -> std::string {
+    try {
+      forecast(t, p, *c.grids, nullptr, "storm 7");
+    } catch (const InputError& e) {
+      EXPECT_EQ(e.file(), "storm 7");
+      return e.what();
+    }
+    return "no error";
+  };
+  Track t = good;
+  t.month = 13;
+  EXPECT_EQ(failure(t), "storm 7: reference month 13 is not in 1..12");
+  t = good;
+  t.basin = "abc";
+  EXPECT_EQ(failure(t), "storm 7: the basin code 'abc' is not two characters");
+  t = good;
+  t.records[1].hour = t.records[0].hour;
+  EXPECT_NE(failure(t).find("record 2: time"), std::string::npos);
+  t = good;
+  t.records[2].lon = 400.0f;
+  EXPECT_EQ(failure(t), "storm 7: record 3: longitude is not within -360..360");
+  t = good;
+  for (TrackRecord& r : t.records) r.hour += 100000;
+  EXPECT_NE(failure(t).find("out of range"), std::string::npos);
+  t = good;
+  t.records.clear();
+  EXPECT_EQ(failure(t), "storm 7: no track records");
+  t = good;
+  t.records.resize(201, t.records.back());
+  EXPECT_EQ(failure(t), "storm 7: 201 track records; at most 200");
+  EXPECT_THROW(parse_params("0.5\n0.5\n", "p"), InputError);
+}
+
+TEST(Api, SkippedRecordsBecomeWarnings) {
+  const Cases& c = cases();
+  ASSERT_FALSE(c.names.empty());
+  std::string text = test::read_text(c.names[0] + "/track.in");
+  const std::size_t third = text.find('\n', text.find('\n', text.find('\n') + 1) + 1) + 1;
+  const std::size_t end = text.find('\n', third);
+  text.insert(end + 1, "24 x 1 1 1 1 1 1\n");
+  const Track t = parse_track(text, "track.in");
+  ASSERT_EQ(t.skipped.size(), 1u);
+  const Forecast f = forecast(t, read_params_file(c.names[0] + "/params.in"), *c.grids, nullptr, "track.in");
+  ASSERT_EQ(f.warnings.size(), 1u);
+  EXPECT_NE(f.warnings[0].find("track.in, line 5: record skipped"), std::string::npos) << f.warnings[0];
+}
+
+}  // namespace
+}  // namespace tarvo

@@ -1,0 +1,299 @@
+// tarvo._core: the library API for Python. Tracks travel as plain values and
+// numpy arrays; the package's Python modules build Track objects and xarray
+// Datasets around them. Forecasts run with the GIL released, many of them on
+// C++ threads.
+#include <pybind11/functional.h>
+#include <pybind11/numpy.h>
+#include <pybind11/pybind11.h>
+#include <pybind11/stl.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+#include <thread>
+
+#include "api/tarvo.hpp"
+#include "input/text_file.hpp"
+#include "output/format.hpp"
+
+namespace py = pybind11;
+using tarvo::Track;
+
+namespace {
+
+using Floats = py::array_t<float, py::array::c_style | py::array::forcecast>;
+using Ints = py::array_t<int, py::array::c_style | py::array::forcecast>;
+
+struct Grids {
+  std::shared_ptr<const tarvo::OceanGrids> grids;
+  std::string data_dir;
+};
+
+// A Track from the package's fields (lengths already checked in Python).
+Track make_track(const std::string& basin, int month, int day, int hour, const Ints& hours,
+                 const Floats& lat, const Floats& lon, const Floats& vmax, const Floats& vpot,
+                 const Floats& shear, const Floats& t600, const Floats& rh600) {
+  Track t;
+  t.basin = basin;
+  t.month = month;
+  t.day = day;
+  t.hour = hour;
+  const py::ssize_t n = hours.size();
+  for (const py::array* a : {static_cast<const py::array*>(&lat), static_cast<const py::array*>(&lon),
+                             static_cast<const py::array*>(&vmax), static_cast<const py::array*>(&vpot),
+                             static_cast<const py::array*>(&shear), static_cast<const py::array*>(&t600),
+                             static_cast<const py::array*>(&rh600)})
+    if (a->size() != n) throw tarvo::InputError("track", 0, "the track's arrays differ in length");
+  t.records.resize(static_cast<std::size_t>(n));
+  for (py::ssize_t i = 0; i < n; ++i) {
+    tarvo::TrackRecord& r = t.records[static_cast<std::size_t>(i)];
+    r.hour = hours.data()[i];
+    r.lat = lat.data()[i];
+    r.lon = lon.data()[i];
+    r.vmax_kt = vmax.data()[i];
+    r.vpot = vpot.data()[i];
+    r.f6 = shear.data()[i];
+    r.t600 = t600.data()[i];
+    r.rh600 = rh600.data()[i];
+  }
+  return t;
+}
+
+py::dict track_fields(const Track& t) {
+  const auto n = static_cast<py::ssize_t>(t.records.size());
+  Ints hours(n);
+  Floats lat(n), lon(n), vmax(n), vpot(n), shear(n), t600(n), rh600(n);
+  for (py::ssize_t i = 0; i < n; ++i) {
+    const tarvo::TrackRecord& r = t.records[static_cast<std::size_t>(i)];
+    hours.mutable_data()[i] = r.hour;
+    lat.mutable_data()[i] = r.lat;
+    lon.mutable_data()[i] = r.lon;
+    vmax.mutable_data()[i] = r.vmax_kt;
+    vpot.mutable_data()[i] = r.vpot;
+    shear.mutable_data()[i] = r.f6;
+    t600.mutable_data()[i] = r.t600;
+    rh600.mutable_data()[i] = r.rh600;
+  }
+  py::dict d;
+  d["basin"] = t.basin;
+  d["month"] = t.month;
+  d["day"] = t.day;
+  d["hour"] = t.hour;
+  d["hours"] = hours;
+  d["lat"] = lat;
+  d["lon"] = lon;
+  d["vmax_kt"] = vmax;
+  d["vpot"] = vpot;
+  d["shear"] = shear;
+  d["t600"] = t600;
+  d["rh600"] = rh600;
+  return d;
+}
+
+// A forecast as plain values (no Python objects: built without the GIL).
+struct Result {
+  bool failed = false;
+  std::string error, error_path;
+  int error_line = 0;
+  tarvo::Forecast forecast;
+};
+
+Result run_forecast(const Track& t, const tarvo::Params& p, const tarvo::OceanGrids& g, const std::string& name) {
+  Result r;
+  try {
+    r.forecast = tarvo::forecast(t, p, g, nullptr, name);
+  } catch (const tarvo::InputError& e) {
+    r.failed = true;
+    r.error = e.what();
+    r.error_path = e.file();
+    r.error_line = e.line();
+  } catch (const std::bad_alloc&) {
+    r.failed = true;
+    r.error = name + ": out of memory";
+    r.error_path = name;
+  }
+  return r;
+}
+
+py::dict result_fields(const Result& r) {
+  py::dict d;
+  if (r.failed) {
+    d["status"] = "failed";
+    d["error"] = r.error;
+    d["error_path"] = r.error_path;
+    d["error_line"] = r.error_line;
+    return d;
+  }
+  const tarvo::Forecast& f = r.forecast;
+  d["status"] = f.status == tarvo::Forecast::Status::finished ? "finished" : "stopped_early";
+  d["stop_hours"] = f.stop_hours;
+  d["stop_ring"] = f.stop_ring;
+  d["warnings"] = f.warnings;
+  d["first_hour"] = f.first_hour;
+  const auto n = static_cast<py::ssize_t>(f.samples.size());
+  Ints month(n), day(n), hour(n);
+  Floats lat(n), lon(n), vmax(n), rmw(n), pmin(n), vobs(n);
+  for (py::ssize_t i = 0; i < n; ++i) {
+    const tarvo::ForecastSample& s = f.samples[static_cast<std::size_t>(i)];
+    month.mutable_data()[i] = s.month;
+    day.mutable_data()[i] = s.day;
+    hour.mutable_data()[i] = s.hour;
+    lat.mutable_data()[i] = s.lat;
+    lon.mutable_data()[i] = s.lon;
+    vmax.mutable_data()[i] = s.vmax_kt;
+    rmw.mutable_data()[i] = s.rmw_km;
+    pmin.mutable_data()[i] = s.pmin_hpa;
+    vobs.mutable_data()[i] = s.vobs_kt;
+  }
+  d["month"] = month;
+  d["day"] = day;
+  d["hour"] = hour;
+  d["lat"] = lat;
+  d["lon"] = lon;
+  d["vmax"] = vmax;
+  d["rmw"] = rmw;
+  d["pmin"] = pmin;
+  d["vobs"] = vobs;
+  d["track_out"] = tarvo::track_out_text(f);
+  return d;
+}
+
+tarvo::Params make_params(const py::tuple& p) {
+  tarvo::Params q;
+  q.smooth_vobs = p[0].cast<float>();
+  q.smooth_dist = p[1].cast<float>();
+  q.smooth_f6 = p[2].cast<float>();
+  q.nudge_gain = p[3].cast<float>();
+  return q;
+}
+
+}  // namespace
+
+PYBIND11_MODULE(_core, m) {
+  m.doc() = "tarvo's C++ library: tracks, parameters, grids and forecasts.";
+
+  py::register_exception_translator([](std::exception_ptr p) {
+    try {
+      if (p) std::rethrow_exception(p);
+    } catch (const tarvo::InputError& e) {
+      py::object cls = py::module_::import("tarvo._errors").attr("InputError");
+      py::object err = cls(e.what(), e.file(), e.line() > 0 ? py::object(py::int_(e.line())) : py::none());
+      PyErr_SetObject(cls.ptr(), err.ptr());
+    }
+  });
+
+  py::class_<Grids, std::shared_ptr<Grids>>(m, "Grids")
+      .def_property_readonly("data_dir", [](const Grids& g) { return g.data_dir; });
+
+  m.def("load_grids", [](const std::string& dir) {
+    auto g = std::make_shared<Grids>();
+    g->data_dir = dir;
+    {
+      py::gil_scoped_release free;
+      g->grids = std::make_shared<const tarvo::OceanGrids>(tarvo::load_grids(dir));
+    }
+    return g;
+  });
+
+  m.def("parse_track", [](const std::string& text, const std::string& name) {
+    const Track t = tarvo::parse_track(text, name);
+    py::dict d = track_fields(t);
+    py::list skipped;
+    for (const auto& [line, why] : t.skipped)
+      skipped.append(name + ", line " + std::to_string(line) + ": record skipped: " + why);
+    d["skipped"] = skipped;
+    return d;
+  });
+
+  m.def("check_track", [](const std::string& basin, int month, int day, int hour, const Ints& hours,
+                          const Floats& lat, const Floats& lon, const Floats& vmax, const Floats& vpot,
+                          const Floats& shear, const Floats& t600, const Floats& rh600, const std::string& name) {
+    tarvo::CaseInputs check;
+    check.diagnostics = nullptr;
+    check.load_track(make_track(basin, month, day, hour, hours, lat, lon, vmax, vpot, shear, t600, rh600), name);
+  });
+
+  m.def("track_text", [](const std::string& basin, int month, int day, int hour, const Ints& hours,
+                         const Floats& lat, const Floats& lon, const Floats& vmax, const Floats& vpot,
+                         const Floats& shear, const Floats& t600, const Floats& rh600) {
+    return tarvo::track_text(make_track(basin, month, day, hour, hours, lat, lon, vmax, vpot, shear, t600, rh600));
+  });
+
+  m.def("parse_params", [](const std::string& text, const std::string& name) {
+    const tarvo::Params p = tarvo::parse_params(text, name);
+    return py::make_tuple(p.smooth_vobs, p.smooth_dist, p.smooth_f6, p.nudge_gain);
+  });
+
+  m.def("read_text", [](const std::string& path) { return tarvo::read_whole_file(path, path); });
+  m.def("write_text_whole", [](const std::string& path, const std::string& text) {
+    tarvo::write_file_whole(path, text);
+  });
+
+  // tracks: a list of track_fields-like dicts; params: a list of 4-tuples, one a track.
+  m.def(
+      "forecast_many",
+      [](const py::list& tracks, const py::list& params, const Grids& grids, int threads,
+         const std::function<void(int, int)>& progress) {
+        const std::size_t n = tracks.size();
+        std::vector<Track> ts(n);
+        std::vector<tarvo::Params> ps(n);
+        std::vector<std::string> names(n);
+        for (std::size_t i = 0; i < n; ++i) {
+          const py::dict d = tracks[i].cast<py::dict>();
+          ts[i] = make_track(d["basin"].cast<std::string>(), d["month"].cast<int>(), d["day"].cast<int>(),
+                             d["hour"].cast<int>(), d["hours"].cast<Ints>(), d["lat"].cast<Floats>(),
+                             d["lon"].cast<Floats>(), d["vmax_kt"].cast<Floats>(), d["vpot"].cast<Floats>(),
+                             d["shear"].cast<Floats>(), d["t600"].cast<Floats>(), d["rh600"].cast<Floats>());
+          names[i] = d["name"].cast<std::string>();
+          ps[i] = make_params(params[i].cast<py::tuple>());
+        }
+        std::vector<Result> results(n);
+        std::atomic<std::size_t> next{0};
+        std::atomic<int> done{0}, failed{0};
+        std::atomic<bool> stop{false};
+        std::exception_ptr interrupted;
+        std::mutex mutex;
+        std::condition_variable finished;
+        const tarvo::OceanGrids& g = *grids.grids;
+        const int workers = std::max(1, std::min<int>(threads, static_cast<int>(std::max<std::size_t>(n, 1))));
+        {
+          py::gil_scoped_release free;
+          std::vector<std::thread> pool;
+          auto work = [&] {
+            for (std::size_t i; !stop && (i = next.fetch_add(1)) < n;) {
+              results[i] = run_forecast(ts[i], ps[i], g, names[i]);
+              if (results[i].failed) ++failed;
+              ++done;
+              finished.notify_one();
+            }
+          };
+          for (int w = 0; w < workers; ++w) pool.emplace_back(work);
+          // Progress from the calling thread, with the GIL, a few times a second.
+          for (;;) {
+            std::unique_lock<std::mutex> lock(mutex);
+            const bool all = finished.wait_for(lock, std::chrono::milliseconds(200),
+                                               [&] { return done.load() == static_cast<int>(n); });
+            lock.unlock();
+            if (progress && !stop) {
+              py::gil_scoped_acquire with;
+              try {
+                progress(done.load(), failed.load());
+              } catch (...) {  // an interrupt, or a fault of the callback: stop after the storms running
+                interrupted = std::current_exception();
+                stop = true;
+              }
+            }
+            if (all || stop) break;
+          }
+          for (std::thread& t : pool) t.join();
+        }
+        if (interrupted) std::rethrow_exception(interrupted);
+        py::list out;
+        for (const Result& r : results) out.append(result_fields(r));
+        return out;
+      },
+      py::arg("tracks"), py::arg("params"), py::arg("grids"), py::arg("threads"), py::arg("progress") = nullptr);
+}

@@ -1,0 +1,15 @@
+"""tarvo: intensity forecasts of tropical cyclones along given tracks.
+
+>>> grids = tarvo.load_grids("demo/data")
+>>> ds = tarvo.forecast(tarvo.read_track("demo/track.in"), tarvo.read_params("demo/params.in"), grids)
+>>> ds.vmax            # maximum wind every 2 h, knots
+
+The same model, byte for byte, as the ``tarvo`` program.
+"""
+
+from ._errors import InputError
+from ._forecast import Grids, forecast, forecast_many, load_grids, run_case
+from ._track import Params, Track, read_params, read_track
+
+__all__ = ["Grids", "InputError", "Params", "Track", "forecast", "forecast_many", "load_grids",
+           "read_params", "read_track", "run_case"]

@@ -1,0 +1,130 @@
+"""Forecasts from Python: the values and bytes of the tarvo program, many
+storms on threads, the GIL released, failures kept to their storm."""
+
+import resource
+import shutil
+import subprocess
+import threading
+
+import numpy as np
+import pytest
+
+import tarvo
+from conftest import BUILD, REFERENCE
+
+
+def track_out_rows(path):
+    lines = path.read_text().splitlines()[1:]
+    return np.array([[float(x) for x in line.split()] for line in lines])
+
+
+def test_forecast_equals_track_out(cases, grids):
+    for case in cases:
+        ds = tarvo.forecast(tarvo.read_track(case / "track.in"), tarvo.read_params(case / "params.in"), grids)
+        rows = track_out_rows(case / "expected.out")
+        assert ds.sizes["time"] == len(rows)
+        assert ds.attrs["status"] == "finished"
+        np.testing.assert_array_equal(ds.month, rows[:, 0])
+        np.testing.assert_array_equal(ds.hour, rows[:, 2])
+        for name, col in (("lat", 3), ("lon", 4), ("vmax", 5), ("rmw", 6), ("pmin", 7)):
+            np.testing.assert_array_equal(np.round(ds[name].values.astype(np.float64), 1 if col > 4 else 3),
+                                          rows[:, col])
+            assert ds[name].attrs["units"]
+        np.testing.assert_array_equal(np.diff(ds.time), 2)
+
+
+@pytest.mark.skipif(not (REFERENCE / "r1").is_dir(), reason="no reference cases")
+@pytest.mark.parametrize("name", ["r1", "r2", "r3"])
+def test_run_case_writes_the_reference_bytes(tmp_path, name):
+    case = tmp_path / name
+    case.mkdir()
+    for f in ("track.in", "params.in"):
+        shutil.copy(REFERENCE / name / f, case / f)
+    (case / "data").symlink_to(REFERENCE / "world0" / "data")
+    ds = tarvo.run_case(case)
+    assert (case / "track.out").read_bytes() == (REFERENCE / name / "expected" / "track.out").read_bytes()
+    assert ds.sizes["time"] == len((case / "track.out").read_text().splitlines()) - 1
+
+
+def test_run_case_writes_what_tarvo_writes(cases, grids, tmp_path):
+    case = tmp_path / "case"
+    shutil.copytree(cases[1], case, symlinks=True)
+    (case / "track.out").unlink()
+    tarvo.run_case(case, grids=grids)
+    assert (case / "track.out").read_bytes() == (cases[1] / "expected.out").read_bytes()
+
+
+def test_forecast_many_threads_agree_and_failures_stay_with_their_storm(cases, grids):
+    tracks = [tarvo.read_track(c / "track.in") for c in cases]
+    params = [tarvo.read_params(c / "params.in") for c in cases]
+    # A storm the ocean grids cannot take fails on its own.
+    far = tarvo.Track(**{**{k: getattr(tracks[0], k) for k in ("basin", "month", "day", "hour", "hours", "lon",
+                                                                 "vmax_kt", "vpot", "shear", "t600", "rh600")},
+                         "lat": np.full(len(tracks[0]), 89.9, dtype=np.float32)}, name="polar")
+    many = tracks[:2] + [far] + tracks[2:]
+    ps = params[:2] + [params[0]] + params[2:]
+    one = tarvo.forecast_many(many, ps, grids, threads=1, progress=False)
+    two = tarvo.forecast_many(many, ps, grids, threads=2, progress=False)
+    assert [d.attrs["status"] for d in one] == ["finished", "finished", "failed", "finished", "finished"]
+    assert "polar" in one[2].attrs["error"] and "outside the ocean grids" in one[2].attrs["error"]
+    for a, b in zip(one, two):
+        assert a.identical(b)
+    for d, c in zip(one[:2] + one[3:], cases):
+        assert d.vmax.size == len(track_out_rows(c / "expected.out"))
+    with pytest.raises(tarvo.InputError, match="2 params for 5 tracks"):
+        tarvo.forecast_many(many, ps[:2], grids)
+
+
+def test_year_gives_datetimes(cases, grids):
+    t = tarvo.read_track(cases[0] / "track.in")
+    ds = tarvo.forecast(t, tarvo.read_params(cases[0] / "params.in"), grids, year=2004)
+    assert np.issubdtype(ds.time.dtype, np.datetime64)
+    plain = tarvo.forecast(t, tarvo.read_params(cases[0] / "params.in"), grids)
+    first = np.datetime64(f"2004-{int(plain.month[0]):02d}-{int(plain.day[0]):02d}T{int(plain.hour[0]):02d}")
+    assert ds.time.values[0] == first
+    assert (np.diff(ds.time.values) == np.timedelta64(2, "h")).all() or plain.month.values[0] == 2
+
+
+def test_the_gil_is_released_during_a_forecast(cases, grids):
+    t = tarvo.read_track(cases[0] / "track.in")
+    p = tarvo.read_params(cases[0] / "params.in")
+    counted = []
+    running = threading.Event()
+
+    def count():
+        n = 0
+        running.set()
+        while not done.is_set():
+            n += 1
+        counted.append(n)
+
+    done = threading.Event()
+    counter = threading.Thread(target=count)
+    counter.start()
+    running.wait()
+    results = []
+    workers = [threading.Thread(target=lambda: results.append(tarvo.forecast(t, p, grids))) for _ in range(2)]
+    for w in workers:
+        w.start()
+    for w in workers:
+        w.join()
+    done.set()
+    counter.join()
+    assert len(results) == 2 and results[0].identical(results[1])
+    # Python code ran on while both forecasts computed: the GIL was free.
+    assert counted[0] > 100000
+
+
+def test_a_thousand_storms_in_constant_memory(cases, grids):
+    t = tarvo.read_track(cases[0] / "track.in")
+    p = tarvo.read_params(cases[0] / "params.in")
+    keep = t.hours <= 12
+    short = tarvo.Track(t.basin, t.month, t.day, t.hour, t.hours[keep], t.lat[keep], t.lon[keep], t.vmax_kt[keep],
+                        t.vpot[keep], t.shear[keep], t.t600[keep], t.rh600[keep])
+    peak = []
+    for _ in range(4):
+        out = tarvo.forecast_many([short] * 250, p, grids, threads=2, progress=False)
+        assert all(d.attrs["status"] == "finished" for d in out)
+        del out
+        peak.append(resource.getrusage(resource.RUSAGE_SELF).ru_maxrss)
+    assert peak[-1] - peak[0] < 20 * 1024  # KB: flat after the first 250

@@ -3,6 +3,7 @@
 # it is not there yet, runs the forecast in it and shows track.out.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+bash scripts/setup.sh
 cmake -S . -B build -DCMAKE_BUILD_TYPE=Release > /dev/null
 cmake --build build -j "$(nproc)" --target tarvo tarvo-synth
 [ -f demo/track.in ] || build/tarvo-synth --seed 1 demo

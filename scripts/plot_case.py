@@ -5,13 +5,20 @@ track on a longitude-latitude map coloured by modelled wind. Writes a PNG.
 
     scripts/plot_case.py CASE_DIR [OUTPUT.png]     (default CASE_DIR/forecast.png)
 
-Needs matplotlib (Debian: apt-get install python3-matplotlib).
+Needs matplotlib (Debian: apt-get install python3-matplotlib) and the tarvo
+package (installed, or as built in build/python).
 """
 import math
-import re
+import os
 import sys
 
 import matplotlib
+
+try:
+    import tarvo
+except ImportError:  # not installed: the package as built beside this script
+    sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "build", "python"))
+    import tarvo
 
 matplotlib.use("Agg")
 import matplotlib.pyplot as plt  # noqa: E402
@@ -19,38 +26,12 @@ import matplotlib.pyplot as plt  # noqa: E402
 WIDTH_IN, HEIGHT_IN, DPI = 12.0, 5.0, 100
 
 
-def read_values(text):
-    """Free-format values of one record: blanks, commas, r*v repeats, a slash ends it."""
-    values = []
-    for token in re.split(r"[\s,]+", text.strip()):
-        if not token:
-            continue
-        if token.startswith("/"):
-            break
-        m = re.fullmatch(r"(\d+)\*(.*)", token)
-        count, value = (int(m.group(1)), m.group(2)) if m else (1, token)
-        values.extend([value] * count)
-    return values
-
-
 def read_track(path):
-    """Observed records: (hours, lat, lon, wind in knots); unreadable lines are skipped."""
-    with open(path, encoding="utf-8", errors="replace") as f:
-        lines = f.read().splitlines()
-    records, pending = [], []
-    for line in lines[3:]:
-        pending += read_values(line.split("/")[0]) if "/" not in line else read_values(line)
-        if len(pending) < 8 and "/" not in line:
-            continue
-        try:
-            hours = int(pending[0])
-            lat, lon, wind = (float(v.replace("D", "E").replace("d", "e")) for v in pending[1:4])
-            records.append((hours, lat, lon % 360.0, wind))
-        except (ValueError, IndexError):
-            pass
-        pending = []
-    header = read_values(lines[1]) if len(lines) > 1 else []
-    return records, header
+    """Observed records (hours, lat, lon, wind in knots) and the basin, read by the tarvo package."""
+    t = tarvo.read_track(path)
+    records = [(int(h), float(la), float(lo) % 360.0, float(w))
+               for h, la, lo, w in zip(t.hours, t.lat, t.lon, t.vmax_kt)]
+    return records, t.basin.strip()
 
 
 def read_output(path):
@@ -92,7 +73,7 @@ def main(argv):
     try:
         records, header = read_track(case + "/track.in")
         rows = read_output(case + "/track.out")
-    except (OSError, StopIteration) as e:
+    except (OSError, StopIteration, tarvo.InputError) as e:
         print(f"plot_case: {e}", file=sys.stderr)
         return 2
     if not records or not rows:
@@ -115,7 +96,7 @@ def main(argv):
     lines = ax.get_legend_handles_labels()
     lines2 = ax2.get_legend_handles_labels()
     ax.legend(lines[0] + lines2[0], lines[1] + lines2[1], loc="upper left", fontsize=8)
-    title = f"{case}" + (f"  (basin {header[0].strip(chr(39) + chr(34))})" if header else "")
+    title = f"{case}" + (f"  (basin {header})" if header else "")
     ax.set_title(title)
 
     lons = [r[1] for r in rows]

@@ -138,13 +138,14 @@ TEST(Verification, LeadTimesInterpolatedAndBeyondTheTrackLeftOut) {
 }
 
 TEST(Plot, DrawsAPictureOfTheExpectedSize) {
-  if (std::system("/usr/bin/python3 -c 'import matplotlib' 2> /dev/null") != 0)
-    GTEST_SKIP() << "matplotlib is not installed";
+  const std::string python = std::string("PYTHONPATH='") + TARVO_PYTHONPATH + "' /usr/bin/python3 ";
+  if (std::system((python + "-c 'import matplotlib, tarvo' 2> /dev/null").c_str()) != 0)
+    GTEST_SKIP() << "matplotlib or the tarvo package is not there";
   const Cases& c = cases();
   ASSERT_FALSE(c.names.empty());
   test::write_text(c.dir / "case11/track.out", c.expected[0]);
   const std::string png = c.dir / "picture.png";
-  const std::string cmd = std::string("/usr/bin/python3 '") + TARVO_SOURCE + "/scripts/plot_case.py' '" +
+  const std::string cmd = python + "'" + TARVO_SOURCE + "/scripts/plot_case.py' '" +
                           (c.dir / "case11") + "' '" + png + "' > /dev/null";
   ASSERT_EQ(std::system(cmd.c_str()), 0);
   const std::string bytes = test::read_text(png);

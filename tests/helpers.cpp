@@ -94,4 +94,18 @@ int run_in(const std::string& dir, const std::string& program, std::string* out,
   return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
 
+std::vector<std::string> generated_cases(const TempDir& dir, const std::vector<int>& seeds) {
+  std::vector<std::string> cases;
+  const std::string synth = quoted(TARVO_SYNTH) + " ";
+  if (std::system((synth + quoted(dir / "world") + " > /dev/null").c_str()) != 0) return cases;
+  for (const int seed : seeds) {
+    const std::string name = dir / ("case" + std::to_string(seed));
+    if (std::system((synth + "--no-grids --seed " + std::to_string(seed) + " " + quoted(name)).c_str()) != 0)
+      return cases;
+    std::filesystem::create_directory_symlink(dir / "world/data", name + "/data");
+    cases.push_back(name);
+  }
+  return cases;
+}
+
 }  // namespace tarvo::test

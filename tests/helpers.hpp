@@ -3,6 +3,7 @@
 // in-memory grids.
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include "input/ocean_grids.hpp"
 #include "model/run.hpp"
@@ -49,6 +50,11 @@ void prepare_run(Run& run, const std::string& track, const std::string& params =
 // standard error.
 int run_in(const std::string& dir, const std::string& program, std::string* out,
            std::string* err);
+
+// Storms made by tarvo-synth with the given seeds, sharing one made-up world
+// made in `dir`: `dir`/world/data and `dir`/caseSEED (with a data link to the
+// world's). Returns the case directories; fewer when tarvo-synth failed.
+std::vector<std::string> generated_cases(const TempDir& dir, const std::vector<int>& seeds);
 
 // A path quoted for the shell.
 inline std::string quoted(const std::string& path) { return "'" + path + "'"; }

@@ -21,13 +21,7 @@ struct Cases {
   std::unique_ptr<OceanGrids> grids;
   std::vector<std::string> names;
   Cases() {
-    const std::string synth = std::string("'") + TARVO_SYNTH + "' ";
-    if (std::system((synth + "'" + (dir / "world") + "'").c_str()) != 0) return;
-    for (int seed : {31, 32}) {
-      const std::string name = dir / ("case" + std::to_string(seed));
-      if (std::system((synth + "--no-grids --seed " + std::to_string(seed) + " '" + name + "'").c_str()) != 0)
-        return;
-      fs::create_directory_symlink(dir / "world/data", name + "/data");
+    for (const std::string& name : test::generated_cases(dir, {31, 32})) {
       if (test::run_in(name, test::quoted(TARVO_BINARY), nullptr, nullptr) != 0) return;
       names.push_back(name);
     }

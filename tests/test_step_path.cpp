@@ -27,16 +27,8 @@ struct World {
   std::vector<std::string> cases;
   std::unique_ptr<OceanGrids> grids;
   World() {
-    const std::string synth = std::string("'") + TARVO_SYNTH + "' ";
-    if (std::system((synth + "'" + (dir / "world") + "'").c_str()) != 0) return;
-    for (int seed : {21, 22, 23}) {
-      const std::string name = dir / ("case" + std::to_string(seed));
-      if (std::system((synth + "--no-grids --seed " + std::to_string(seed) + " '" + name + "'").c_str()) != 0)
-        return;
-      fs::create_directory_symlink(dir / "world/data", name + "/data");
-      cases.push_back(name);
-    }
-    grids = std::make_unique<OceanGrids>(read_climatology(dir / "world/data"));
+    cases = test::generated_cases(dir, {21, 22, 23});
+    if (cases.size() == 3) grids = std::make_unique<OceanGrids>(read_climatology(dir / "world/data"));
   }
 };
 const World& world() {

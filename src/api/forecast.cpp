@@ -4,6 +4,8 @@
 
 #include "api/tarvo.hpp"
 #include "input/text_file.hpp"
+#include "output/format.hpp"
+#include "output/progress.hpp"
 
 namespace tarvo {
 
@@ -40,15 +42,17 @@ std::vector<std::string> lines_written(Work&& work) {
 
 }  // namespace
 
-Track parse_track(std::string_view text, const std::string& name) {
+Track parse_track(std::string_view text, const std::string& name, std::FILE* warnings) {
   Track track = read_track_text(text, name);
   auto check = std::make_unique<CaseInputs>();
-  check->diagnostics = nullptr;
+  check->diagnostics = warnings;
   check->load_track(track, name);
   return track;
 }
 
-Track read_track_file(const std::string& path) { return parse_track(read_whole_file(path, path), path); }
+Track read_track_file(const std::string& path, std::FILE* warnings) {
+  return parse_track(read_whole_file(path, path), path, warnings);
+}
 
 Params parse_params(std::string_view text, const std::string& name) {
   CaseInputs inputs;
@@ -88,6 +92,17 @@ Forecast forecast(const Track& track, const Params& params, const OceanGrids& gr
 
 std::string track_out_text(const Forecast& f) {
   return f.status == Forecast::Status::finished ? track_out_text(f.samples) : std::string();
+}
+
+Forecast run_case_dir(const std::string& case_dir, const OceanGrids& grids, std::FILE* progress,
+                      std::FILE* warnings) {
+  const std::string track_path = case_path(case_dir, "track.in");
+  const Track track = read_track_file(track_path, warnings);  // its warnings shown here, in order
+  const Params params = read_params_file(case_path(case_dir, "params.in"));
+  Forecast f = forecast(track, params, grids, progress_lines(progress), track_path);
+  if (f.status == Forecast::Status::finished)
+    write_file_whole(case_path(case_dir, "track.out"), track_out_text(f));
+  return f;
 }
 
 }  // namespace tarvo

@@ -11,6 +11,7 @@
 //
 // Every fault of an input ends in tarvo::InputError, naming the file (or the
 // name given) and the line where one applies.
+#include <cstdio>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -29,9 +30,11 @@ namespace tarvo {
 using Params = ModelParams;
 
 // track.in from its text or its file, with every check of a run's input
-// stage (so a track that reads here also forecasts). `name` names it in messages.
-Track parse_track(std::string_view text, const std::string& name);
-Track read_track_file(const std::string& path);
+// stage (so a track that reads here also forecasts). `name` names it in
+// messages; the warnings on records skipped as unreadable go to `warnings`
+// (when given) in the file's order, as the checks reach them.
+Track parse_track(std::string_view text, const std::string& name, std::FILE* warnings = nullptr);
+Track read_track_file(const std::string& path, std::FILE* warnings = nullptr);
 
 Params parse_params(std::string_view text, const std::string& name);
 Params read_params_file(const std::string& path);
@@ -60,5 +63,12 @@ Forecast forecast(const Track& track, const Params& params, const OceanGrids& gr
 
 // The bytes of the forecast's track.out (a stopped forecast has none: empty).
 std::string track_out_text(const Forecast& forecast);
+
+// What the tarvo program does in `case_dir` (params.in, track.in; track.out
+// written there whole or not at all after a finished forecast), with the
+// grids given: progress lines to `progress` (null: none), warnings to
+// `warnings` as they arise.
+Forecast run_case_dir(const std::string& case_dir, const OceanGrids& grids, std::FILE* progress,
+                      std::FILE* warnings);
 
 }  // namespace tarvo

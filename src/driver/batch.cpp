@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <thread>
 
+#include "api/tarvo.hpp"
 #include "driver/run_case.hpp"
 #include "input/input_error.hpp"
 
@@ -25,7 +26,7 @@ const OceanGrids& GridCache::get(const std::string& data_dir) {
   }
   std::call_once(entry->once, [&] {
     try {
-      entry->grids = std::make_unique<OceanGrids>(read_climatology(data_dir));
+      entry->grids = std::make_unique<OceanGrids>(load_grids(data_dir));
     } catch (const InputError& e) {
       entry->error = std::make_unique<InputError>(e);
     } catch (const std::bad_alloc&) {
@@ -44,24 +45,21 @@ CaseResult run_one_case(const std::string& dir, const OceanGrids& grids) {
   std::size_t log_size = 0;
   std::FILE* diagnostics = open_memstream(&log, &log_size);
   try {
-    auto run = std::make_unique<Run>(grids, dir);
-    run->progress = nullptr;
-    run->diagnostics = diagnostics;
-    const RunEnd end = run_case(*run);
-    r.samples = run->n_samples;
-    if (end == RunEnd::negative_radius) {
+    const Forecast f = run_case_dir(dir, grids, nullptr, diagnostics);
+    r.samples = static_cast<int>(f.samples.size());
+    if (f.status == Forecast::Status::stopped_early) {
       r.status = CaseResult::Status::stopped_early;
       char buf[160];
       std::snprintf(buf, sizeof buf, "negative squared radius at ring %d, %+.1f h; no track.out",
-                    run->stop_ring, static_cast<double>(run->stop_hours));
+                    f.stop_ring, static_cast<double>(f.stop_hours));
       r.reason = buf;
     } else {
       r.status = CaseResult::Status::ok;
-      r.peak_wind = run->n_samples > 0 ? run->vmax_series[1] : 0.0f;
-      r.lowest_pressure = run->n_samples > 0 ? run->pmin_series[1] : 0.0f;
-      for (int k = 2; k <= run->n_samples; ++k) {
-        r.peak_wind = std::max(r.peak_wind, run->vmax_series[k]);
-        r.lowest_pressure = std::min(r.lowest_pressure, run->pmin_series[k]);
+      r.peak_wind = f.samples.empty() ? 0.0f : f.samples[0].vmax_kt;
+      r.lowest_pressure = f.samples.empty() ? 0.0f : f.samples[0].pmin_hpa;
+      for (const ForecastSample& s : f.samples) {
+        r.peak_wind = std::max(r.peak_wind, s.vmax_kt);
+        r.lowest_pressure = std::min(r.lowest_pressure, s.pmin_hpa);
       }
     }
   } catch (const InputError& e) {

@@ -2,6 +2,7 @@
 
 #include <memory>
 
+#include "api/tarvo.hpp"
 #include "input/input_error.hpp"
 #include "output/progress.hpp"
 
@@ -34,15 +35,13 @@ int run_program(const std::string& case_dir, const std::string& data_dir, std::F
     return 2;
   }
   try {
-    const OceanGrids grids = read_climatology(data_dir);
-    auto run = std::make_unique<Run>(grids, case_dir);
-    run->progress = progress_lines(out);
-    run->diagnostics = err;
-    if (run_case(*run) == RunEnd::negative_radius) {
+    const OceanGrids grids = load_grids(data_dir);
+    const Forecast f = run_case_dir(case_dir, grids, out, err);
+    if (f.status == Forecast::Status::stopped_early) {
       std::fprintf(err,
                    "tarvo: the model stopped early at %+.1f h (a negative squared radius at ring "
                    "%d); no track.out was written\n",
-                   static_cast<double>(run->stop_hours), run->stop_ring);
+                   static_cast<double>(f.stop_hours), f.stop_ring);
     }
     return 0;
   } catch (const InputError& e) {

@@ -128,3 +128,38 @@ def test_a_thousand_storms_in_constant_memory(cases, grids):
         del out
         peak.append(resource.getrusage(resource.RUSAGE_SELF).ru_maxrss)
     assert peak[-1] - peak[0] < 20 * 1024  # KB: flat after the first 250
+
+
+def uniform_world(path, elev=-4000.0, mld=50.0, strat=20.0):
+    """A data directory of one value everywhere (text grids through repeat counts)."""
+    path.mkdir()
+    np.full(1440 * 721, elev, dtype="<f4").tofile(path / "bathsmooth2.dat")
+    for m in range(1, 13):
+        (path / f"mix{m:02d}").write_text(f"360*{mld}\n" * 180)
+        (path / f"stratnorm{m:02d}").write_text(f"360*{strat}\n" * 180)
+    return tarvo.load_grids(path)
+
+
+def test_a_storm_stopped_early(tmp_path):
+    grids = uniform_world(tmp_path / "data")
+    hours = np.arange(-6, 7, 6)
+    s = (hours + 6) / 6.0
+    vpot = np.array([75.0, 1e30, 75.0])  # an absurd potential intensity at the start record
+    kw = dict(basin="al", month=9, day=14, hour=0, hours=hours, lat=np.round(15.0 + 0.1 * s, 2),
+              lon=np.round(300.0 - 0.5 * s, 2), vmax_kt=np.full(3, 50.0), shear=np.full(3, 5.0),
+              t600=np.full(3, 271.0), rh600=np.full(3, 60.0))
+    bad = tarvo.Track(**kw, vpot=vpot, name="absurd")
+    good = tarvo.Track(**kw, vpot=np.full(3, 75.0))
+    p = tarvo.Params()
+    ds = tarvo.forecast(bad, p, grids)
+    assert ds.attrs["status"] == "stopped_early at +1.7 h (a negative squared radius at ring 2)"
+    assert ds.sizes["time"] == 0
+    fine, stopped = tarvo.forecast_many([good, bad], p, grids, progress=False)
+    assert fine.attrs["status"] == "finished" and stopped.attrs["status"] == ds.attrs["status"]
+    case = tmp_path / "case"
+    case.mkdir()
+    (case / "track.in").write_text(bad.to_text())
+    (case / "params.in").write_text("0.5\n0.5\n0.5\n2.0\n")
+    (case / "track.out").write_text("an earlier result\n")
+    assert tarvo.run_case(case, grids=grids).attrs["status"] == ds.attrs["status"]
+    assert (case / "track.out").read_text() == "an earlier result\n"

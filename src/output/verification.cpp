@@ -2,11 +2,12 @@
 
 #include <cmath>
 #include <cstdio>
+#include <memory>
 #include <sstream>
 
 #include "input/input_error.hpp"
 #include "input/text_file.hpp"
-#include "model/run.hpp"
+#include "input/case_inputs.hpp"
 
 namespace tarvo {
 
@@ -32,8 +33,7 @@ std::optional<double> at_time(const std::vector<double>& t, const std::vector<do
 
 CaseVerification verify_texts(const std::string& dir, const std::string& track_in,
                               const std::string& track_out) {
-  static const OceanGrids no_grids;
-  auto run = std::make_unique<Run>(no_grids, dir);
+  auto run = std::make_unique<CaseInputs>();
   run->diagnostics = nullptr;
   const std::string in_name = case_path(dir, "track.in"), out_name = case_path(dir, "track.out");
   run->parse_track(track_in, in_name);

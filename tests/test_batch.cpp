@@ -20,16 +20,11 @@ struct Cases {
   std::vector<std::string> names;
   std::vector<std::string> expected;  // tarvo's track.out of each case
   Cases() {
-    const std::string synth = std::string("'") + TARVO_SYNTH + "' ";
-    if (std::system((synth + "'" + (dir / "world") + "'").c_str()) != 0) return;
-    for (int seed = 11; seed <= 15; ++seed) {
-      const std::string name = "case" + std::to_string(seed);
-      if (std::system((synth + "--no-grids --seed " + std::to_string(seed) + " '" + (dir / name) + "'").c_str()) != 0)
-        return;
-      fs::create_directory_symlink(dir / "world/data", dir / (name + "/data"));
-      if (test::run_in(dir / name, test::quoted(TARVO_BINARY), nullptr, nullptr) != 0) return;
-      expected.push_back(test::read_text(dir / (name + "/track.out")));
-      fs::remove(dir / (name + "/track.out"));
+    for (const std::string& path : test::generated_cases(dir, {11, 12, 13, 14, 15})) {
+      const std::string name = fs::path(path).filename().string();
+      if (test::run_in(path, test::quoted(TARVO_BINARY), nullptr, nullptr) != 0) return;
+      expected.push_back(test::read_text(path + "/track.out"));
+      fs::remove(path + "/track.out");
       names.push_back(name);
     }
   }

@@ -11,7 +11,8 @@ command -v g++ > /dev/null || need+=(g++)
 [ -f /usr/include/pybind11/pybind11.h ] || need+=(pybind11-dev)
 [ -f /usr/bin/python3 ] || need+=(python3)
 ls /usr/include/python3*/Python.h > /dev/null 2>&1 || need+=(python3-dev)
-for module in numpy:python3-numpy xarray:python3-xarray pytest:python3-pytest matplotlib:python3-matplotlib; do
+for module in numpy:python3-numpy xarray:python3-xarray netCDF4:python3-netcdf4 pytest:python3-pytest \
+              matplotlib:python3-matplotlib; do
   /usr/bin/python3 -c "import ${module%%:*}" 2> /dev/null || need+=("${module#*:}")
 done
 if [ "${1:-}" = "--checks" ]; then  # the sanitizer and fuzzing checks: clang and its fuzzer runtime

@@ -13,3 +13,7 @@ from ._track import Params, Track, read_params, read_track
 
 __all__ = ["Grids", "InputError", "Params", "Track", "forecast", "forecast_many", "load_grids",
            "read_params", "read_track", "run_case"]
+
+from ._catalog import category_of, forecast_catalog, read_catalog, to_climada, write_catalog  # noqa: E402
+
+__all__ += ["category_of", "forecast_catalog", "read_catalog", "to_climada", "write_catalog"]

@@ -1,0 +1,138 @@
+"""Catalogs: CF-NetCDF files written and read back exactly, forecast into
+CLIMADA's names, and every fault of a bad catalog named."""
+
+import numpy as np
+import pytest
+import xarray as xr
+
+import tarvo
+
+
+@pytest.fixture(scope="module")
+def catalog(cases, tmp_path_factory):
+    path = tmp_path_factory.mktemp("catalog") / "tracks.nc"
+    tracks = [tarvo.read_track(c / "track.in") for c in cases]
+    params = [tarvo.read_params(c / "params.in") for c in cases]
+    tarvo.write_catalog(tracks, params, path, year=2001)
+    return path, tracks, params
+
+
+def test_written_catalog_reads_back_exactly(catalog, cases):
+    path, tracks, params = catalog
+    back, back_params = tarvo.read_catalog(path)
+    assert [t.name for t in back] == [c.name for c in cases]  # sid: the case directory's name
+    for a, b, p, q in zip(tracks, back, params, back_params):
+        assert (a.basin, a.month, a.day, a.hour) == (b.basin, b.month, b.day, b.hour)
+        for k in ("hours", "lat", "lon", "vmax_kt", "vpot", "shear", "t600", "rh600"):
+            assert getattr(a, k).tobytes() == getattr(b, k).tobytes(), k
+        assert p == q
+
+
+def test_plain_xarray_opens_the_catalog(catalog):
+    path, tracks, _ = catalog
+    ds = xr.open_dataset(path)
+    assert ds.attrs["featureType"] == "trajectory" and ds.attrs["Conventions"] == "CF-1.8"
+    assert ds.sid.attrs["cf_role"] == "trajectory_id"
+    assert np.issubdtype(ds.time.dtype, np.datetime64) and np.issubdtype(ds.reference_time.dtype, np.datetime64)
+    shortest = int(np.argmin([len(t) for t in tracks]))
+    assert np.isnat(ds.time.values[shortest, -1]) and np.isnan(ds.lat.values[shortest, -1])
+    assert ds.vmax_obs.attrs["units"] == "knot" and ds.rh600.attrs["units"] == "percent"
+
+
+def test_forecast_catalog_has_climadas_names_and_tarvos_values(catalog, grids, cases):
+    path, tracks, params = catalog
+    out = tarvo.forecast_catalog(path, grids, threads=2, progress=False)
+    assert dict(out.sizes) == {"storm": len(tracks), "step": max(len(f.time) for f in
+                                                               tarvo.forecast_many(tracks, params, grids, progress=False))}
+    units = {"max_sustained_wind": "knot", "central_pressure": "hPa", "environmental_pressure": "hPa",
+             "radius_max_wind": "nautical_mile", "time_step": "h", "lat": "degrees_north", "lon": "degrees_east"}
+    for k, u in units.items():
+        assert out[k].attrs["units"] == u and out[k].dims == ("storm", "step"), k
+    saved = path.parent / "forecasts.nc"
+    out.to_netcdf(saved)
+    raw = xr.open_dataset(saved, decode_coords=False, decode_times=False)
+    for k in ("max_sustained_wind", "central_pressure", "radius_max_wind", "basin"):
+        assert raw[k].attrs["coordinates"] == "time lat lon", k
+    assert raw.time.attrs["units"].startswith("hours since 1970-01-01")  # xarray writes the midnight short
+    assert np.isnan(raw.max_sustained_wind.values).any()  # the padding of shorter storms
+    for i, (t, p) in enumerate(zip(tracks, params)):
+        one = tarvo.forecast(t, p, grids)
+        m = one.sizes["time"]
+        np.testing.assert_array_equal(out.max_sustained_wind.values[i, :m], one.vmax.values)
+        np.testing.assert_array_equal(out.central_pressure.values[i, :m], one.pmin.values)
+        np.testing.assert_array_equal(out.radius_max_wind.values[i, :m], one.rmw.values / np.float32(1.852))
+        assert np.isnan(out.max_sustained_wind.values[i, m:]).all()
+        assert out.status.values[i] == "finished"
+        assert out.category.values[i] == tarvo.category_of(float(one.vmax.max()))
+    storms = tarvo.to_climada(out)
+    assert len(storms) == len(tracks)
+    s = storms[0]
+    assert set(s.data_vars) == {"time_step", "radius_max_wind", "max_sustained_wind", "central_pressure",
+                                "environmental_pressure", "basin"}
+    assert set(s.coords) == {"time", "lat", "lon"} and s.dims == {"time": s.sizes["time"]}
+    assert s.attrs["max_sustained_wind_unit"] == "kn" and s.attrs["central_pressure_unit"] == "mb"
+    assert isinstance(s.attrs["orig_event_flag"], int) and isinstance(s.attrs["category"], int)
+    assert (s.environmental_pressure == 1005.0).all() and (s.time_step == 2.0).all()
+
+
+def test_categories():
+    assert [tarvo.category_of(v) for v in (20, 34, 63.9, 64, 83, 96, 113, 137, 200, float("nan"))] == \
+        [-1, 0, 0, 1, 2, 3, 4, 5, 5, -1]
+
+
+def broken(catalog, tmp_path, change):
+    path, _, _ = catalog
+    ds = xr.open_dataset(path, decode_times=False).load()
+    change(ds)
+    out = tmp_path / "bad.nc"
+    ds.to_netcdf(out)
+    return out
+
+
+@pytest.mark.parametrize("change, words", [
+    (lambda ds: ds.__delitem__("vpot"), "variable vpot is missing"),
+    (lambda ds: ds["vmax_obs"].attrs.update(units="m s-1"), "variable vmax_obs has units 'm s-1', expected 'knot'"),
+    (lambda ds: ds.lat.values.__setitem__((1, 2), np.nan), r"storm 1 \(case42\): variable lat is NaN"),
+    (lambda ds: ds.time.values.__setitem__((0, 1), ds.time.values[0, 1] + 0.5), "storm 0 .*not on whole hours"),
+    (lambda ds: ds.time.values.__setitem__((0, 2), ds.time.values[0, 1]), "storm 0 .*does not increase"),
+    (lambda ds: ds.time.values.__setitem__((2, 3), np.nan), r"storm 2 \(case43\): variable time has a gap"),
+    (lambda ds: ds.sid.values.__setitem__(3, "case41"), "storm 3 .*the same sid as storm 0"),
+    (lambda ds: ds.sid.values.__setitem__(1, "../evil"), "not safe as a file name"),
+    (lambda ds: ds.time.values.__setitem__((0, 1), ds.time.values[0, 0] + 2000), "storm 0 .*does not increase|lasts"),
+])
+def test_bad_catalogs_name_the_variable_and_the_storm(catalog, tmp_path, change, words):
+    with pytest.raises(tarvo.InputError, match=words) as e:
+        tarvo.read_catalog(broken(catalog, tmp_path, change))
+    assert e.value.path.endswith("bad.nc")
+
+
+def test_long_tracks_and_broken_files(catalog, tmp_path, cases):
+    path, _, _ = catalog
+    ds = xr.open_dataset(path, decode_times=False).load()
+    steps = ds.sizes["step"]
+    ds = ds.pad(step=(0, 202 - steps))
+    ds = ds.assign_coords(step=np.arange(202, dtype=np.int32))
+    for k in ("lat", "lon", "vmax_obs", "vpot", "shear", "t600", "rh600"):
+        ds[k].values[0, :] = ds[k].values[0, 0]
+    ds.time.values[0, :] = ds.time.values[0, 0] + np.arange(202)
+    ds.to_netcdf(tmp_path / "long.nc")
+    with pytest.raises(tarvo.InputError, match=r"storm 0 \(case41\): 202 fixes; at most 200"):
+        tarvo.read_catalog(tmp_path / "long.nc")
+    ds.time.values[0, :] = ds.time.values[0, 0] + 7 * np.arange(202)
+    ds.to_netcdf(tmp_path / "long2.nc")
+    with pytest.raises(tarvo.InputError, match=r"storm 0 \(case41\): 202 fixes"):
+        tarvo.read_catalog(tmp_path / "long2.nc")
+    path, _, _ = catalog
+    data = path.read_bytes()
+    (tmp_path / "cut.nc").write_bytes(data[: len(data) // 2])
+    with pytest.raises(tarvo.InputError, match="cut.nc"):
+        tarvo.read_catalog(tmp_path / "cut.nc")
+    (tmp_path / "text.nc").write_text("not a catalog\n")
+    with pytest.raises(tarvo.InputError, match="not a readable NetCDF file"):
+        tarvo.read_catalog(tmp_path / "text.nc")
+    with pytest.raises(tarvo.InputError, match="no such file"):
+        tarvo.read_catalog(tmp_path / "missing.nc")
+    t = tarvo.read_track(cases[0] / "track.in")
+    with pytest.raises(tarvo.InputError, match="the same sid"):
+        tarvo.write_catalog([t, t], tarvo.Params(), tmp_path / "dup.nc", sids=["a", "a"])
+    assert not (tmp_path / "dup.nc").exists()

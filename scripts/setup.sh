@@ -12,6 +12,7 @@ command -v g++ > /dev/null || need+=(g++)
 [ -f /usr/bin/python3 ] || need+=(python3)
 ls /usr/include/python3*/Python.h > /dev/null 2>&1 || need+=(python3-dev)
 for module in numpy:python3-numpy xarray:python3-xarray netCDF4:python3-netcdf4 pytest:python3-pytest \
+              dask:python3-dask distributed:python3-distributed \
               matplotlib:python3-matplotlib; do
   /usr/bin/python3 -c "import ${module%%:*}" 2> /dev/null || need+=("${module#*:}")
 done

@@ -128,6 +128,37 @@ def forecast_catalog(catalog, grids, threads=None, progress=True):
     return _output(results, tracks, sids, names, ref)
 
 
+def forecast_catalog_part(path, grids, start, stop, threads=1):
+    """Forecasts storms ``start`` to ``stop - 1`` of a catalog file: the part of
+    :func:`forecast_catalog`'s Dataset for them (``storm`` numbered in the
+    catalog; ``id_no`` as there)."""
+    path = str(path)
+    ds = _open(path)
+    try:
+        part = ds.isel(storm=slice(int(start), int(stop))).load()
+    finally:
+        ds.close()
+    tracks, params = _tracks_of(part, path)
+    sids, names, ref = _per_storm(part)
+    results = forecast_many(tracks, params, grids, threads=threads, progress=False)
+    out = _output(results, tracks, sids, names, ref)
+    return out.assign_coords(storm=part["storm"].values.astype(np.int32)).assign(
+        id_no=("storm", part["storm"].values.astype(np.int64) + 1))
+
+
+def join_parts(parts):
+    """Forecast parts (in catalog order) as one Dataset, shorter parts padded."""
+    steps = max(p.sizes["step"] for p in parts)
+    padded = [p.pad(step=(0, steps - p.sizes["step"])).assign_coords(step=np.arange(steps, dtype=np.int32))
+              if p.sizes["step"] < steps else p for p in parts]
+    out = xr.concat(padded, dim="storm", data_vars="minimal", coords="minimal", compat="override",
+                    combine_attrs="override")
+    for k in ("max_sustained_wind", "central_pressure", "environmental_pressure", "radius_max_wind", "time_step",
+              "basin"):
+        out[k].encoding["coordinates"] = "time lat lon"
+    return out
+
+
 def to_climada(ds):
     """The per-storm Datasets of a forecast catalog, as CLIMADA's
     ``TCTracks.data`` holds them (dimension ``time``; per-storm items as

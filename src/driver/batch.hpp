@@ -55,6 +55,19 @@ std::vector<CaseResult> run_batch(const std::vector<std::string>& cases, const B
 // One case in directory `dir` with the grids of `grids`; never throws.
 CaseResult run_one_case(const std::string& dir, const OceanGrids& grids);
 
+struct CatalogSummary {
+  int storms = 0, stopped = 0, failed = 0, chunks = 0;
+  std::vector<std::string> failures;  // "sid: reason"
+};
+
+// The storms of catalog file `in` (the K-th of N shares of them) forecast on
+// `threads` threads into forecast file `out` (docs/catalog.md), a chunk of
+// storms at a time; `out` is written whole or not at all. A storm that fails
+// is recorded in its status. on_progress(done, failed, total) after each chunk.
+CatalogSummary run_catalog(const std::string& in, const std::string& out, const OceanGrids& grids,
+                           int threads, int shard_k, int shard_n,
+                           const std::function<void(int, int, int)>& on_progress);
+
 // The K-th (0-based) of N nearly equal contiguous shares of `cases`.
 std::vector<std::string> select_shard(const std::vector<std::string>& cases, int k, int n);
 

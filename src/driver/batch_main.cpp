@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "driver/batch.hpp"
+#include "api/tarvo.hpp"
 #include "output/format.hpp"
 #include "output/verification.hpp"
 
@@ -23,16 +24,76 @@ namespace {
 
 const char* usage =
     "usage: tarvo-batch [-j N] [--data DIR] [--shard K/N] [--csv FILE] [--no-verify] CASE_DIR...\n"
+    "       tarvo-batch [-j N] --data DIR [--shard K/N] --catalog IN.nc --out OUT.nc\n"
     "  runs tarvo in every CASE_DIR (each with params.in and track.in) and writes\n"
     "  its track.out there; grids come from DIR or from each case's data/.\n"
     "  --shard K/N runs the K-th (0-based) of N shares of the sorted cases; in a\n"
-    "  Slurm job array the share comes from SLURM_ARRAY_TASK_ID/COUNT/MIN.\n";
+    "  Slurm job array the share comes from SLURM_ARRAY_TASK_ID/COUNT/MIN.\n"
+    "  --catalog forecasts every storm of a catalog file (docs/catalog.md) into\n"
+    "  OUT.nc, written whole or not at all.\n";
 
 std::string clock_text(double seconds) {
   const long s = std::lround(seconds);
   char buf[32];
   std::snprintf(buf, sizeof buf, "%ld:%02ld:%02ld", s / 3600, s / 60 % 60, s % 60);
   return buf;
+}
+
+// Progress on standard error: a bar redrawn in place on a terminal, a line
+// every tenth of the work otherwise.
+class ProgressBar {
+ public:
+  explicit ProgressBar(const char* what) : what_(what), tty_(isatty(fileno(stderr))) {}
+  void show(int done, int failed, int total) {
+    const double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
+    const double left = done > 0 ? elapsed / done * (total - done) : 0.0;
+    const int tenth = total > 0 ? done * 10 / total : 10;
+    if (!tty_ && tenth == last_tenth_ && done != total) return;
+    last_tenth_ = tenth;
+    constexpr int width = 30;
+    const int filled = total > 0 ? done * width / total : width;
+    std::fprintf(stderr, "%s[%s%s] %d/%d %s, %d failed, %s left%s", tty_ ? "\r" : "",
+                 std::string(static_cast<std::size_t>(filled), '#').c_str(),
+                 std::string(static_cast<std::size_t>(width - filled), '.').c_str(), done, total, what_, failed,
+                 clock_text(left).c_str(), tty_ ? "" : "\n");
+    std::fflush(stderr);
+  }
+  void close() {
+    if (tty_) std::fputc('\n', stderr);
+  }
+  double seconds() const {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
+  }
+
+ private:
+  const char* what_;
+  bool tty_;
+  int last_tenth_ = 0;
+  std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
+};
+
+int run_catalog_main(const std::string& in, const std::string& out, const tarvo::BatchOptions& options,
+                     int shard_k, int shard_n) {
+  try {
+    const tarvo::OceanGrids grids = tarvo::load_grids(options.data_dir);
+    ProgressBar bar("storms");
+    const tarvo::CatalogSummary s =
+        tarvo::run_catalog(in, out, grids, options.threads, shard_k, shard_n,
+                           [&](int done, int failed, int total) { bar.show(done, failed, total); });
+    bar.close();
+    for (const std::string& f : s.failures) std::printf("failed  %s\n", f.c_str());
+    std::printf("%d storms%s: %d finished, %d stopped early, %d failed in %.2f s (%d threads) -> %s\n", s.storms,
+                shard_n > 1 ? (" (share " + std::to_string(shard_k) + " of " + std::to_string(shard_n) + ")").c_str()
+                            : "",
+                s.storms - s.stopped - s.failed, s.stopped, s.failed, bar.seconds(), options.threads, out.c_str());
+    return s.failed > 0 ? 2 : 0;
+  } catch (const tarvo::InputError& e) {
+    std::fprintf(stderr, "tarvo-batch: %s\n", e.what());
+    return 2;
+  } catch (const std::bad_alloc&) {
+    std::fprintf(stderr, "tarvo-batch: out of memory\n");
+    return 2;
+  }
 }
 
 }  // namespace
@@ -42,7 +103,7 @@ int main(int argc, char** argv) {
   tarvo::BatchOptions options;
   options.threads = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
   std::vector<std::string> cases;
-  std::string csv;
+  std::string csv, catalog_in, catalog_out;
   bool verify = true, shard_given = false;
   int shard_k = 0, shard_n = 1;
   for (int a = 1; a < argc; ++a) {
@@ -74,6 +135,10 @@ int main(int argc, char** argv) {
       shard_given = true;
     } else if (arg == "--csv") {
       csv = value("--csv");
+    } else if (arg == "--catalog") {
+      catalog_in = value("--catalog");
+    } else if (arg == "--out") {
+      catalog_out = value("--out");
     } else if (arg == "--no-verify") {
       verify = false;
     } else if (arg == "-h" || arg == "--help") {
@@ -88,6 +153,15 @@ int main(int argc, char** argv) {
       cases.push_back(dir);
     }
   }
+  if (!catalog_in.empty() || !catalog_out.empty()) {
+    if (catalog_in.empty() || catalog_out.empty() || options.data_dir.empty() || !cases.empty()) {
+      std::fprintf(stderr, "tarvo-batch: --catalog IN.nc needs --out OUT.nc and --data DIR, and no case directories\n%s",
+                   usage);
+      return 2;
+    }
+    if (!shard_given) tarvo::shard_from_slurm(shard_k, shard_n);
+    return run_catalog_main(catalog_in, catalog_out, options, shard_k, shard_n);
+  }
   if (cases.empty()) {
     std::fputs(usage, stderr);
     return 2;
@@ -100,28 +174,11 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "tarvo-batch: share %d of %d: %zu cases\n", shard_k, shard_n, cases.size());
   if (cases.empty()) return 0;
 
-  // Progress on standard error: a bar redrawn in place on a terminal, a line
-  // every tenth of the cases otherwise.
-  const bool tty = isatty(fileno(stderr));
-  const auto start = std::chrono::steady_clock::now();
+  ProgressBar bar("cases");
   const int total = static_cast<int>(cases.size());
-  int last_tenth = 0;
-  auto progress = [&](const tarvo::CaseResult&, int done, int failed) {
-    const double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    const double left = elapsed / done * (total - done);
-    const int tenth = done * 10 / total;
-    if (!tty && tenth == last_tenth && done != total) return;
-    last_tenth = tenth;
-    constexpr int width = 30;
-    const int filled = done * width / total;
-    std::fprintf(stderr, "%s[%s%s] %d/%d cases, %d failed, %s left%s", tty ? "\r" : "",
-                 std::string(static_cast<std::size_t>(filled), '#').c_str(),
-                 std::string(static_cast<std::size_t>(width - filled), '.').c_str(), done, total, failed,
-                 clock_text(left).c_str(), tty ? "" : "\n");
-    std::fflush(stderr);
-  };
+  auto progress = [&](const tarvo::CaseResult&, int done, int failed) { bar.show(done, failed, total); };
   const std::vector<tarvo::CaseResult> results = tarvo::run_batch(cases, options, progress);
-  if (tty) std::fputc('\n', stderr);
+  bar.close();
 
   // Summary.
   std::size_t width = 4;
@@ -147,7 +204,7 @@ int main(int argc, char** argv) {
     }
     if (!r.warnings.empty()) std::fprintf(stderr, "%s: %s", r.dir.c_str(), r.warnings.c_str());
   }
-  const double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  const double elapsed = bar.seconds();
   std::printf("%d cases: %d ok, %d stopped early, %d failed in %.2f s (%d threads)\n", total,
               total - failed - stopped, stopped, failed, elapsed, std::min(options.threads, total));
 

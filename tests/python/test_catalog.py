@@ -136,3 +136,68 @@ def test_long_tracks_and_broken_files(catalog, tmp_path, cases):
     with pytest.raises(tarvo.InputError, match="the same sid"):
         tarvo.write_catalog([t, t], tarvo.Params(), tmp_path / "dup.nc", sids=["a", "a"])
     assert not (tmp_path / "dup.nc").exists()
+
+
+def run_batch(*args):
+    import subprocess
+    from conftest import BUILD
+    return subprocess.run([str(BUILD / "tarvo-batch"), *map(str, args)], capture_output=True, text=True)
+
+
+def test_tarvo_batch_catalog_gives_the_python_values(catalog, grids, world, tmp_path):
+    path, tracks, _ = catalog
+    out = tmp_path / "forecasts.nc"
+    r = run_batch("-j", 2, "--data", world / "world" / "data", "--catalog", path, "--out", out)
+    assert r.returncode == 0, r.stderr
+    assert f"{len(tracks)} storms: {len(tracks)} finished" in r.stdout
+    expected = tarvo.forecast_catalog(path, grids, progress=False)
+    with xr.open_dataset(out) as got:
+        assert dict(got.sizes) == dict(expected.sizes)
+        for k in ("max_sustained_wind", "central_pressure", "radius_max_wind", "environmental_pressure",
+                  "time_step", "lat", "lon"):
+            np.testing.assert_array_equal(got[k].values, expected[k].values, err_msg=k)
+            assert got[k].attrs["units"] == expected[k].attrs["units"]
+        np.testing.assert_array_equal(got.time.values, expected.time.values)
+        for k in ("sid", "name", "status", "category", "orig_event_flag", "id_no", "basin"):
+            assert got[k].values.tolist() == expected[k].values.tolist(), k
+    raw = xr.open_dataset(out, decode_coords=False, decode_times=False)
+    assert raw.time.attrs["units"] == "hours since 1970-01-01 00:00:00"
+    assert raw.max_sustained_wind.attrs["coordinates"] == "time lat lon"
+    assert raw.attrs["featureType"] == "trajectory" and raw.sid.attrs["cf_role"] == "trajectory_id"
+    # Shares: each its own storms, together the whole.
+    parts = []
+    for k in range(2):
+        part = tmp_path / f"part{k}.nc"
+        assert run_batch("--data", world / "world" / "data", "--shard", f"{k}/2", "--catalog", path,
+                         "--out", part).returncode == 0
+        with xr.open_dataset(part) as p:
+            parts.append(p.load())
+    assert sum(p.sizes["storm"] for p in parts) == len(tracks)
+    assert [s for p in parts for s in p.sid.values.tolist()] == expected.sid.values.tolist()
+    assert [i for p in parts for i in p.storm.values.tolist()] == list(range(len(tracks)))
+
+
+def test_tarvo_batch_catalog_errors(catalog, world, tmp_path):
+    path, _, _ = catalog
+    data = world / "world" / "data"
+    bad = broken(catalog, tmp_path, lambda ds: ds["vmax_obs"].attrs.update(units="m s-1"))
+    r = run_batch("--data", data, "--catalog", bad, "--out", tmp_path / "x.nc")
+    assert r.returncode == 2 and "bad.nc: variable vmax_obs has the wrong units (expected 'knot')" in r.stderr
+    assert not (tmp_path / "x.nc").exists() and not list(tmp_path.glob("x.nc.tmp*"))
+    bad = broken(catalog, tmp_path, lambda ds: ds.lat.values.__setitem__((1, 2), np.nan))
+    r = run_batch("--data", data, "--catalog", bad, "--out", tmp_path / "x.nc")
+    assert r.returncode == 2 and "storm 1 (case42): variable lat is NaN among the fixes" in r.stderr
+    (tmp_path / "text.nc").write_text("not NetCDF\n")
+    r = run_batch("--data", data, "--catalog", tmp_path / "text.nc", "--out", tmp_path / "x.nc")
+    assert r.returncode == 2 and "text.nc: not a readable NetCDF catalog" in r.stderr
+    r = run_batch("--catalog", path, "--out", tmp_path / "x.nc")
+    assert r.returncode == 2 and "needs --out OUT.nc and --data DIR" in r.stderr
+    # A storm the grids cannot take fails alone, recorded in its status.
+    polar = broken(catalog, tmp_path, lambda ds: ds.lat.values.__setitem__(
+        (0, slice(None)), np.where(np.isnan(ds.lat.values[0]), np.nan, 89.9)))
+    r = run_batch("--data", data, "--catalog", polar, "--out", tmp_path / "polar.nc")
+    assert r.returncode == 2 and "failed  case41:" in r.stdout
+    with xr.open_dataset(tmp_path / "polar.nc") as out:
+        assert out.status.values[0].startswith("failed: ") and "outside the ocean grids" in out.status.values[0]
+        assert np.isnan(out.max_sustained_wind.values[0]).all()
+        assert out.status.values[1] == "finished"

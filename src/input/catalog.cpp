@@ -1,0 +1,260 @@
+#include "input/catalog.hpp"
+
+#include <netcdf.h>
+#include <netcdf_mem.h>
+
+#include <cmath>
+#include <set>
+
+#include "input/input_error.hpp"
+
+namespace tarvo {
+
+namespace {
+
+constexpr const char* time_units = "hours since 1970-01-01 00:00:00";
+constexpr std::size_t max_fixes = 200;
+constexpr double max_hours = 1200.0;
+
+struct FixField {
+  const char* name;
+  const char* units;
+  float TrackRecord::*member;
+};
+constexpr FixField fix_fields[] = {
+    {"lat", "degrees_north", &TrackRecord::lat}, {"lon", "degrees_east", &TrackRecord::lon},
+    {"vmax_obs", "knot", &TrackRecord::vmax_kt}, {"vpot", "m s-1", &TrackRecord::vpot},
+    {"shear", "m s-1", &TrackRecord::f6},        {"t600", "K", &TrackRecord::t600},
+    {"rh600", "percent", &TrackRecord::rh600}};
+constexpr const char* param_names[] = {"smooth_vobs", "smooth_dist", "smooth_f6", "nudge_gain"};
+
+bool safe_sid(const std::string& s) {
+  if (s.empty() || s.size() > 200) return false;
+  for (std::size_t i = 0; i < s.size(); ++i) {
+    const char c = s[i];
+    const bool alnum = (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+    if (!alnum && (i == 0 || (c != '.' && c != '_' && c != '-'))) return false;
+  }
+  return true;
+}
+
+std::string text_attribute(int ncid, int varid, const char* name) {
+  nc_type type;
+  std::size_t len;
+  if (nc_inq_att(ncid, varid, name, &type, &len) != NC_NOERR) return std::string("\x01");  // absent
+  if (type == NC_CHAR) {
+    std::string s(len, '\0');
+    if (len > 0 && nc_get_att_text(ncid, varid, name, s.data()) != NC_NOERR) return std::string("\x01");
+    while (!s.empty() && s.back() == '\0') s.pop_back();
+    return s;
+  }
+  if (type == NC_STRING && len == 1) {
+    char* v = nullptr;
+    if (nc_get_att_string(ncid, varid, name, &v) != NC_NOERR) return std::string("\x01");
+    std::string s = v ? v : "";
+    nc_free_string(1, &v);
+    return s;
+  }
+  return std::string("\x01");
+}
+
+}  // namespace
+
+long long hours_from_civil(int y, int m, int d, int h) {
+  y -= m <= 2;
+  const long long era = (y >= 0 ? y : y - 399) / 400;
+  const unsigned yoe = static_cast<unsigned>(y - era * 400);
+  const unsigned doy = (153u * static_cast<unsigned>(m + (m > 2 ? -3 : 9)) + 2) / 5 + static_cast<unsigned>(d) - 1;
+  const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+  return (era * 146097 + static_cast<long long>(doe) - 719468) * 24 + h;
+}
+
+void civil_from_hours(long long hours, int& year, int& month, int& day, int& hour) {
+  long long z = hours >= 0 ? hours / 24 : -((-hours + 23) / 24);
+  hour = static_cast<int>(hours - z * 24);
+  z += 719468;
+  const long long era = (z >= 0 ? z : z - 146096) / 146097;
+  const unsigned doe = static_cast<unsigned>(z - era * 146097);
+  const unsigned yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+  const unsigned doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+  const unsigned mp = (5 * doy + 2) / 153;
+  day = static_cast<int>(doy - (153 * mp + 2) / 5 + 1);
+  month = static_cast<int>(mp < 10 ? mp + 3 : mp - 9);
+  year = static_cast<int>(static_cast<long long>(yoe) + era * 400 + (month <= 2));
+}
+
+CatalogReader::CatalogReader(const std::string& path) : path_(path) {
+  const int status = nc_open(path.c_str(), NC_NOWRITE, &ncid_);
+  if (status != NC_NOERR) {
+    ncid_ = -1;
+    throw InputError(path, 0, std::string("not a readable NetCDF catalog: ") + nc_strerror(status));
+  }
+  try {
+    check_layout();
+  } catch (...) {
+    nc_close(ncid_);
+    throw;
+  }
+}
+
+CatalogReader::CatalogReader(const void* data, std::size_t size, const std::string& shown) : path_(shown) {
+  const int status = nc_open_mem(shown.c_str(), NC_NOWRITE, size, const_cast<void*>(data), &ncid_);
+  if (status != NC_NOERR) {
+    ncid_ = -1;
+    throw InputError(shown, 0, std::string("not a readable NetCDF catalog: ") + nc_strerror(status));
+  }
+  try {
+    check_layout();
+  } catch (...) {
+    nc_close(ncid_);
+    throw;
+  }
+}
+
+CatalogReader::~CatalogReader() {
+  if (ncid_ >= 0) nc_close(ncid_);
+}
+
+int CatalogReader::var(const char* name) const {
+  int id;
+  if (nc_inq_varid(ncid_, name, &id) != NC_NOERR) throw InputError(path_, 0, std::string("variable ") + name + " is missing");
+  return id;
+}
+
+void CatalogReader::check_layout() {
+  if (text_attribute(ncid_, NC_GLOBAL, "featureType") != "trajectory")
+    throw InputError(path_, 0, "not a trajectory catalog (global attribute featureType is not \"trajectory\")");
+  int storm_dim, step_dim;
+  if (nc_inq_dimid(ncid_, "storm", &storm_dim) != NC_NOERR || nc_inq_dimid(ncid_, "step", &step_dim) != NC_NOERR)
+    throw InputError(path_, 0, "dimensions storm and step are expected");
+  nc_inq_dimlen(ncid_, storm_dim, &storms_);
+  nc_inq_dimlen(ncid_, step_dim, &steps_);
+  auto check = [&](const char* name, std::vector<int> dims, const char* units, bool strings) {
+    const int id = var(name);
+    nc_type type;
+    int ndims;
+    int dimids[NC_MAX_VAR_DIMS];
+    nc_inq_var(ncid_, id, nullptr, &type, &ndims, dimids, nullptr);
+    if (ndims != static_cast<int>(dims.size()) || !std::equal(dims.begin(), dims.end(), dimids))
+      throw InputError(path_, 0, std::string("variable ") + name + " has the wrong dimensions (expected " +
+                                     (dims.size() == 1 ? "storm" : "storm, step") + ")");
+    if (strings ? type != NC_STRING : (type != NC_FLOAT && type != NC_DOUBLE))
+      throw InputError(path_, 0, std::string("variable ") + name + " is of the wrong type (expected " +
+                                     (strings ? "strings" : "floating-point values") + ")");
+    if (units && text_attribute(ncid_, id, "units") != units)
+      throw InputError(path_, 0, std::string("variable ") + name + " has the wrong units (expected '" + units + "')");
+  };
+  check("sid", {storm_dim}, nullptr, true);
+  check("basin", {storm_dim}, nullptr, true);
+  check("reference_time", {storm_dim}, time_units, false);
+  check("time", {storm_dim, step_dim}, time_units, false);
+  for (const FixField& f : fix_fields) check(f.name, {storm_dim, step_dim}, f.units, false);
+  for (const char* p : param_names) check(p, {storm_dim}, nullptr, false);
+}
+
+std::vector<std::string> CatalogReader::strings(int varid, std::size_t first, std::size_t count) const {
+  std::vector<char*> raw(count, nullptr);
+  const std::size_t start[] = {first}, n[] = {count};
+  std::vector<std::string> out;
+  if (count == 0) return out;
+  const int status = nc_get_vara_string(ncid_, varid, start, n, raw.data());
+  if (status != NC_NOERR) throw InputError(path_, 0, std::string("cannot read strings: ") + nc_strerror(status));
+  for (char* s : raw) out.emplace_back(s ? s : "");
+  nc_free_string(count, raw.data());
+  return out;
+}
+
+std::vector<std::string> CatalogReader::sids() const {
+  std::vector<std::string> s = strings(var("sid"), 0, storms_);
+  std::set<std::string> seen;
+  for (std::size_t i = 0; i < s.size(); ++i) {
+    const std::string where = "variable sid, storm " + std::to_string(i) + " (" + s[i] + ")";
+    if (!safe_sid(s[i])) throw InputError(path_, 0, where + ": not safe as a file name (letters, digits, '.', '_', '-')");
+    if (!seen.insert(s[i]).second) throw InputError(path_, 0, where + ": a sid already used by another storm");
+  }
+  return s;
+}
+
+std::vector<CatalogStorm> CatalogReader::read(std::size_t first, std::size_t count) const {
+  if (first > storms_) first = storms_;
+  if (count > storms_ - first) count = storms_ - first;
+  std::vector<CatalogStorm> out(count);
+  if (count == 0) return out;
+  const std::vector<std::string> sid = strings(var("sid"), first, count);
+  const std::vector<std::string> basin = strings(var("basin"), first, count);
+  std::vector<std::string> name;
+  int name_id;
+  if (nc_inq_varid(ncid_, "name", &name_id) == NC_NOERR) {
+    nc_type type;
+    nc_inq_vartype(ncid_, name_id, &type);
+    if (type == NC_STRING) name = strings(name_id, first, count);
+  }
+  auto doubles = [&](const char* v, bool per_fix) {
+    std::vector<double> d(count * (per_fix ? steps_ : 1));
+    const std::size_t start[] = {first, 0}, n[] = {count, steps_};
+    const int status = d.empty() ? NC_NOERR : nc_get_vara_double(ncid_, var(v), start, n, d.data());
+    if (status != NC_NOERR) throw InputError(path_, 0, std::string("variable ") + v + ": " + nc_strerror(status));
+    return d;
+  };
+  auto floats = [&](const char* v, bool per_fix) {
+    std::vector<float> d(count * (per_fix ? steps_ : 1));
+    const std::size_t start[] = {first, 0}, n[] = {count, steps_};
+    const int status = d.empty() ? NC_NOERR : nc_get_vara_float(ncid_, var(v), start, n, d.data());
+    if (status != NC_NOERR) throw InputError(path_, 0, std::string("variable ") + v + ": " + nc_strerror(status));
+    return d;
+  };
+  const std::vector<double> ref = doubles("reference_time", false), time = doubles("time", true);
+  std::vector<std::vector<float>> fix;
+  for (const FixField& f : fix_fields) fix.push_back(floats(f.name, true));
+  std::vector<std::vector<float>> par;
+  for (const char* p : param_names) par.push_back(floats(p, false));
+
+  for (std::size_t i = 0; i < count; ++i) {
+    CatalogStorm& s = out[i];
+    s.sid = sid[i];
+    s.name = i < name.size() && !name[i].empty() ? name[i] : sid[i];
+    const std::string where = "storm " + std::to_string(first + i) + " (" + s.sid + ")";
+    auto fail = [&](const std::string& what) { throw InputError(path_, 0, where + ": " + what); };
+    if (!safe_sid(s.sid)) fail("variable sid is not safe as a file name (letters, digits, '.', '_', '-')");
+    const double r = ref[i];
+    if (!std::isfinite(r) || r != std::round(r) || std::fabs(r) > 1e9) fail("variable reference_time is not a whole hour");
+    s.reference_hours = r;
+    int year;
+    civil_from_hours(static_cast<long long>(r), year, s.track.month, s.track.day, s.track.hour);
+    if (s.track.month == 2 && s.track.day == 29)
+      fail("variable reference_time falls on 29 February, which tarvo's calendar does not have");
+    s.track.basin = basin[i].size() <= 2 ? basin[i] + std::string(2 - basin[i].size(), ' ') : basin[i];
+    std::size_t m = 0;
+    while (m < steps_ && std::isfinite(time[i * steps_ + m])) ++m;
+    if (m == 0) fail("variable time has no fixes");
+    for (std::size_t k = m; k < steps_; ++k)
+      if (std::isfinite(time[i * steps_ + k])) fail("variable time has a gap (NaN) among the fixes");
+    if (m > max_fixes) fail(std::to_string(m) + " fixes; at most " + std::to_string(max_fixes));
+    for (std::size_t k = 0; k < m; ++k) {
+      const double t = time[i * steps_ + k];
+      if (t != std::round(t)) fail("variable time is not on whole hours");
+      if (k > 0 && !(t > time[i * steps_ + k - 1])) fail("variable time does not increase");
+    }
+    if (time[i * steps_ + m - 1] - time[i * steps_] >= max_hours)
+      fail("the track lasts 1200 h or more");
+    s.track.records.resize(m);
+    for (std::size_t k = 0; k < m; ++k) {
+      TrackRecord& rec = s.track.records[k];
+      rec.hour = static_cast<int>(time[i * steps_ + k] - r);
+      for (std::size_t f = 0; f < fix.size(); ++f) {
+        const float v = fix[f][i * steps_ + k];
+        if (!std::isfinite(v)) fail(std::string("variable ") + fix_fields[f].name + " is NaN among the fixes");
+        rec.*(fix_fields[f].member) = v;
+      }
+    }
+    s.params.smooth_vobs = par[0][i];
+    s.params.smooth_dist = par[1][i];
+    s.params.smooth_f6 = par[2][i];
+    s.params.nudge_gain = par[3][i];
+    for (std::size_t p = 0; p < 4; ++p)
+      if (!std::isfinite(par[p][i])) fail(std::string("variable ") + param_names[p] + " is not a number");
+  }
+  return out;
+}
+
+}  // namespace tarvo

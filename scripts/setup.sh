@@ -9,6 +9,7 @@ command -v g++ > /dev/null || need+=(g++)
 [ -f /usr/include/gtest/gtest.h ] || need+=(libgtest-dev)
 [ -f /usr/include/benchmark/benchmark.h ] || need+=(libbenchmark-dev)
 [ -f /usr/include/pybind11/pybind11.h ] || need+=(pybind11-dev)
+[ -f /usr/include/netcdf.h ] || need+=(libnetcdf-dev)
 [ -f /usr/bin/python3 ] || need+=(python3)
 ls /usr/include/python3*/Python.h > /dev/null 2>&1 || need+=(python3-dev)
 for module in numpy:python3-numpy xarray:python3-xarray netCDF4:python3-netcdf4 pytest:python3-pytest \

@@ -36,7 +36,7 @@ CatalogSummary run_catalog(const std::string& in, const std::string& out, const 
   const std::size_t end = n * static_cast<std::size_t>(shard_k + 1) / static_cast<std::size_t>(shard_n);
   CatalogSummary summary;
   summary.storms = static_cast<int>(end - begin);
-  CatalogWriter writer(out, end - begin, reader.steps());
+  CatalogWriter writer(out, end - begin);
   for (std::size_t first = begin; first < end; first += chunk_storms) {
     const std::vector<CatalogStorm> storms = reader.read(first, std::min(chunk_storms, end - first));
     std::vector<Forecast> forecasts(storms.size());

@@ -29,8 +29,8 @@ int category_of(float peak_kt) {
   return c;
 }
 
-CatalogWriter::CatalogWriter(const std::string& path, std::size_t storms, std::size_t steps)
-    : path_(path), tmp_(path + ".tmp" + std::to_string(::getpid())), storms_(storms), steps_(steps) {
+CatalogWriter::CatalogWriter(const std::string& path, std::size_t storms)
+    : path_(path), tmp_(path + ".tmp" + std::to_string(::getpid())) {
   auto check = [&](int status, const char* what) {
     if (status != NC_NOERR) {
       if (ncid_ >= 0) nc_close(ncid_);

@@ -12,8 +12,8 @@ namespace tarvo {
 
 class CatalogWriter {
  public:
-  // A file for `storms` storms (`steps`: unused, the step dimension grows).
-  CatalogWriter(const std::string& path, std::size_t storms, std::size_t steps);
+  // A file for `storms` storms; the step dimension grows to the longest.
+  CatalogWriter(const std::string& path, std::size_t storms);
   ~CatalogWriter();  // without finish(): the temporary file is removed
   CatalogWriter(const CatalogWriter&) = delete;
   CatalogWriter& operator=(const CatalogWriter&) = delete;
@@ -29,7 +29,7 @@ class CatalogWriter {
   int var(const char* name) const;
   std::string path_, tmp_;
   int ncid_ = -1;
-  std::size_t storms_, steps_, longest_ = 0;
+  std::size_t longest_ = 0;
 };
 
 // Saffir-Simpson category of a peak wind in knots: -1 (depression) to 5.

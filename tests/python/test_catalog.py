@@ -190,6 +190,10 @@ def test_tarvo_batch_catalog_errors(catalog, world, tmp_path):
     (tmp_path / "text.nc").write_text("not NetCDF\n")
     r = run_batch("--data", data, "--catalog", tmp_path / "text.nc", "--out", tmp_path / "x.nc")
     assert r.returncode == 2 and "text.nc: not a readable NetCDF catalog" in r.stderr
+    whole = path.read_bytes()
+    (tmp_path / "cut.nc").write_bytes(whole[: len(whole) // 2])
+    r = run_batch("--data", data, "--catalog", tmp_path / "cut.nc", "--out", tmp_path / "x.nc")
+    assert r.returncode == 2 and "cut.nc: not a readable NetCDF catalog" in r.stderr, r.stderr
     r = run_batch("--catalog", path, "--out", tmp_path / "x.nc")
     assert r.returncode == 2 and "needs --out OUT.nc and --data DIR" in r.stderr
     # A storm the grids cannot take fails alone, recorded in its status.

@@ -4,8 +4,6 @@
 #include <cstdlib>
 #include <string>
 
-#include "model/run.hpp"
-
 namespace tarvo {
 
 // The paths' tables, one per compilation of model/time_step.cpp.

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cmath>
+#include <algorithm>
 #include <cstdio>
 #include <limits>
 #include <vector>
@@ -55,6 +56,11 @@ CatalogWriter::CatalogWriter(const std::string& path, std::size_t storms)
   auto define = [&](const char* name, nc_type type, bool sample, const char* units, bool coordinates) {
     int id;
     check(nc_def_var(ncid_, name, type, sample ? 2 : 1, sample ? per_sample : per_storm, &id), name);
+    // Chunks of 256 storms (by 128 samples) and a small cache: memory stays
+    // flat however many storms the file holds.
+    const std::size_t chunk[] = {std::min<std::size_t>(storms > 0 ? storms : 1, 256), 128};
+    check(nc_def_var_chunking(ncid_, id, NC_CHUNKED, chunk), name);
+    check(nc_set_var_chunk_cache(ncid_, id, 1u << 20, 31, 0.75f), name);
     if (type == NC_FLOAT) {
       const float nan = std::numeric_limits<float>::quiet_NaN();
       check(nc_def_var_fill(ncid_, id, NC_FILL, &nan), name);

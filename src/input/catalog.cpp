@@ -84,29 +84,23 @@ void civil_from_hours(long long hours, int& year, int& month, int& day, int& hou
 }
 
 CatalogReader::CatalogReader(const std::string& path) : path_(path) {
-  const int status = nc_open(path.c_str(), NC_NOWRITE, &ncid_);
-  if (status != NC_NOERR) {
-    ncid_ = -1;
-    throw InputError(path, 0, std::string("not a readable NetCDF catalog: ") + nc_strerror(status));
-  }
-  try {
-    check_layout();
-  } catch (...) {
-    nc_close(ncid_);
-    throw;
-  }
+  adopt(nc_open(path.c_str(), NC_NOWRITE, &ncid_));
 }
 
 CatalogReader::CatalogReader(const void* data, std::size_t size, const std::string& shown) : path_(shown) {
-  const int status = nc_open_mem(shown.c_str(), NC_NOWRITE, size, const_cast<void*>(data), &ncid_);
-  if (status != NC_NOERR) {
+  adopt(nc_open_mem(shown.c_str(), NC_NOWRITE, size, const_cast<void*>(data), &ncid_));
+}
+
+void CatalogReader::adopt(int open_status) {
+  if (open_status != NC_NOERR) {
     ncid_ = -1;
-    throw InputError(shown, 0, std::string("not a readable NetCDF catalog: ") + nc_strerror(status));
+    throw InputError(path_, 0, std::string("not a readable NetCDF catalog: ") + nc_strerror(open_status));
   }
   try {
     check_layout();
   } catch (...) {
     nc_close(ncid_);
+    ncid_ = -1;
     throw;
   }
 }

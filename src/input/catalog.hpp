@@ -38,6 +38,7 @@ class CatalogReader {
   std::vector<std::string> sids() const;
 
  private:
+  void adopt(int open_status);  // the file just opened, checked; closed again on a fault
   void check_layout();
   int var(const char* name) const;
   std::vector<std::string> strings(int varid, std::size_t first, std::size_t count) const;

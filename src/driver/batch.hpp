@@ -56,7 +56,7 @@ std::vector<CaseResult> run_batch(const std::vector<std::string>& cases, const B
 CaseResult run_one_case(const std::string& dir, const OceanGrids& grids);
 
 struct CatalogSummary {
-  int storms = 0, stopped = 0, failed = 0, chunks = 0;
+  int storms = 0, stopped = 0, failed = 0;
   std::vector<std::string> failures;  // "sid: reason"
 };
 

@@ -70,7 +70,6 @@ CatalogSummary run_catalog(const std::string& in, const std::string& out, const 
         ++summary.stopped;
       }
     }
-    ++summary.chunks;
     if (on_progress) on_progress(static_cast<int>(first + storms.size() - begin), summary.failed, summary.storms);
   }
   writer.finish();

@@ -25,12 +25,16 @@ namespace {
 const char* usage =
     "usage: tarvo-batch [-j N] [--data DIR] [--shard K/N] [--csv FILE] [--no-verify] CASE_DIR...\n"
     "       tarvo-batch [-j N] --data DIR [--shard K/N] --catalog IN.nc --out OUT.nc\n"
+    "                   [--chunk N] [--resume] [--climada DIR] [--atcf DIR]\n"
     "  runs tarvo in every CASE_DIR (each with params.in and track.in) and writes\n"
     "  its track.out there; grids come from DIR or from each case's data/.\n"
     "  --shard K/N runs the K-th (0-based) of N shares of the sorted cases; in a\n"
     "  Slurm job array the share comes from SLURM_ARRAY_TASK_ID/COUNT/MIN.\n"
     "  --catalog forecasts every storm of a catalog file (docs/catalog.md) into\n"
-    "  OUT.nc, written whole or not at all.\n";
+    "  OUT.nc, written whole or not at all; finished chunks (of N storms, default\n"
+    "  256) wait in OUT.nc.parts/ and --resume finishes a run that died.\n"
+    "  --climada DIR writes a CLIMADA track file <sid>.nc per storm, --atcf DIR an\n"
+    "  ATCF a-deck per storm.\n";
 
 std::string clock_text(double seconds) {
   const long s = std::lround(seconds);
@@ -72,20 +76,21 @@ class ProgressBar {
   std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
 };
 
-int run_catalog_main(const std::string& in, const std::string& out, const tarvo::BatchOptions& options,
-                     int shard_k, int shard_n) {
+int run_catalog_main(const std::string& in, const std::string& out, const std::string& data_dir,
+                     const tarvo::CatalogOptions& options) {
   try {
-    const tarvo::OceanGrids grids = tarvo::load_grids(options.data_dir);
+    const tarvo::OceanGrids grids = tarvo::load_grids(data_dir);
     ProgressBar bar("storms");
-    const tarvo::CatalogSummary s =
-        tarvo::run_catalog(in, out, grids, options.threads, shard_k, shard_n,
-                           [&](int done, int failed, int total) { bar.show(done, failed, total); });
+    const tarvo::CatalogSummary s = tarvo::run_catalog(
+        in, out, grids, options, [&](int done, int failed, int total) { bar.show(done, failed, total); });
     bar.close();
     for (const std::string& f : s.failures) std::printf("failed  %s\n", f.c_str());
-    std::printf("%d storms%s: %d finished, %d stopped early, %d failed in %.2f s (%d threads) -> %s\n", s.storms,
-                shard_n > 1 ? (" (share " + std::to_string(shard_k) + " of " + std::to_string(shard_n) + ")").c_str()
-                            : "",
-                s.storms - s.stopped - s.failed, s.stopped, s.failed, bar.seconds(), options.threads, out.c_str());
+    const int k = options.shard_k, n = options.shard_n;
+    std::printf("%d storms%s: %d finished, %d stopped early, %d failed in %.2f s (%d threads%s) -> %s\n", s.storms,
+                n > 1 ? (" (share " + std::to_string(k) + " of " + std::to_string(n) + ")").c_str() : "",
+                s.storms - s.stopped - s.failed, s.stopped, s.failed, bar.seconds(), options.threads,
+                s.resumed > 0 ? (", " + std::to_string(s.resumed) + " storms kept from the run before").c_str() : "",
+                out.c_str());
     return s.failed > 0 ? 2 : 0;
   } catch (const tarvo::InputError& e) {
     std::fprintf(stderr, "tarvo-batch: %s\n", e.what());
@@ -103,8 +108,9 @@ int main(int argc, char** argv) {
   tarvo::BatchOptions options;
   options.threads = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
   std::vector<std::string> cases;
-  std::string csv, catalog_in, catalog_out;
-  bool verify = true, shard_given = false;
+  std::string csv, catalog_in, catalog_out, climada_dir, atcf_dir;
+  bool verify = true, shard_given = false, resume = false;
+  long chunk = 256;
   int shard_k = 0, shard_n = 1;
   for (int a = 1; a < argc; ++a) {
     const std::string arg = argv[a];
@@ -139,6 +145,20 @@ int main(int argc, char** argv) {
       catalog_in = value("--catalog");
     } else if (arg == "--out") {
       catalog_out = value("--out");
+    } else if (arg == "--climada") {
+      climada_dir = value("--climada");
+    } else if (arg == "--atcf") {
+      atcf_dir = value("--atcf");
+    } else if (arg == "--chunk") {
+      const std::string v = value("--chunk");
+      char* end = nullptr;
+      chunk = std::strtol(v.c_str(), &end, 10);
+      if (v.empty() || *end != '\0' || chunk < 1 || chunk > 1000000) {
+        std::fprintf(stderr, "tarvo-batch: --chunk takes a number of storms from 1 to 1000000, not '%s'\n", v.c_str());
+        return 2;
+      }
+    } else if (arg == "--resume") {
+      resume = true;
     } else if (arg == "--no-verify") {
       verify = false;
     } else if (arg == "-h" || arg == "--help") {
@@ -153,14 +173,24 @@ int main(int argc, char** argv) {
       cases.push_back(dir);
     }
   }
-  if (!catalog_in.empty() || !catalog_out.empty()) {
+  if (!catalog_in.empty() || !catalog_out.empty() || resume || !climada_dir.empty() || !atcf_dir.empty()) {
     if (catalog_in.empty() || catalog_out.empty() || options.data_dir.empty() || !cases.empty()) {
-      std::fprintf(stderr, "tarvo-batch: --catalog IN.nc needs --out OUT.nc and --data DIR, and no case directories\n%s",
+      std::fprintf(stderr,
+                   "tarvo-batch: --catalog IN.nc needs --out OUT.nc and --data DIR, and no case directories "
+                   "(--resume, --climada and --atcf go with --catalog)\n%s",
                    usage);
       return 2;
     }
     if (!shard_given) tarvo::shard_from_slurm(shard_k, shard_n);
-    return run_catalog_main(catalog_in, catalog_out, options, shard_k, shard_n);
+    tarvo::CatalogOptions run;
+    run.threads = options.threads;
+    run.shard_k = shard_k;
+    run.shard_n = shard_n;
+    run.resume = resume;
+    run.chunk = static_cast<std::size_t>(chunk);
+    run.climada_dir = climada_dir;
+    run.atcf_dir = atcf_dir;
+    return run_catalog_main(catalog_in, catalog_out, options.data_dir, run);
   }
   if (cases.empty()) {
     std::fputs(usage, stderr);

@@ -28,6 +28,9 @@ struct ModelParams {
   float nudge_gain = 0.0f;
 };
 
+// A params.in that reads back to the same values, bit for bit.
+std::string params_text(const ModelParams& params);
+
 struct TrackRecords {
   char basin[2] = {' ', ' '};
   int start_month = 0, start_day = 0, start_hour = 0;

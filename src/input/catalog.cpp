@@ -12,21 +12,10 @@ namespace tarvo {
 
 namespace {
 
-constexpr const char* time_units = "hours since 1970-01-01 00:00:00";
+constexpr const char* time_units = catalog_time_units;
 constexpr std::size_t max_fixes = 200;
 constexpr double max_hours = 1200.0;
-
-struct FixField {
-  const char* name;
-  const char* units;
-  float TrackRecord::*member;
-};
-constexpr FixField fix_fields[] = {
-    {"lat", "degrees_north", &TrackRecord::lat}, {"lon", "degrees_east", &TrackRecord::lon},
-    {"vmax_obs", "knot", &TrackRecord::vmax_kt}, {"vpot", "m s-1", &TrackRecord::vpot},
-    {"shear", "m s-1", &TrackRecord::f6},        {"t600", "K", &TrackRecord::t600},
-    {"rh600", "percent", &TrackRecord::rh600}};
-constexpr const char* param_names[] = {"smooth_vobs", "smooth_dist", "smooth_f6", "nudge_gain"};
+constexpr const auto& fix_fields = catalog_fix_fields;
 
 bool safe_sid(const std::string& s) {
   if (s.empty() || s.size() > 200) return false;
@@ -142,8 +131,8 @@ void CatalogReader::check_layout() {
   check("basin", {storm_dim}, nullptr, true);
   check("reference_time", {storm_dim}, time_units, false);
   check("time", {storm_dim, step_dim}, time_units, false);
-  for (const FixField& f : fix_fields) check(f.name, {storm_dim, step_dim}, f.units, false);
-  for (const char* p : param_names) check(p, {storm_dim}, nullptr, false);
+  for (const CatalogFixField& f : fix_fields) check(f.name, {storm_dim, step_dim}, f.units, false);
+  for (const CatalogParam& p : catalog_params) check(p.name, {storm_dim}, nullptr, false);
 }
 
 std::vector<std::string> CatalogReader::strings(int varid, std::size_t first, std::size_t count) const {
@@ -183,6 +172,29 @@ std::vector<CatalogStorm> CatalogReader::read(std::size_t first, std::size_t cou
     nc_inq_vartype(ncid_, name_id, &type);
     if (type == NC_STRING) name = strings(name_id, first, count);
   }
+  // Optional whole numbers per storm (0 where absent or not a whole number).
+  auto optional_ints = [&](const char* v) {
+    std::vector<int> d(count, 0);
+    int id;
+    nc_type type;
+    int ndims = 0, dim = -1;
+    if (nc_inq_varid(ncid_, v, &id) != NC_NOERR) return d;
+    nc_inq_var(ncid_, id, nullptr, &type, &ndims, &dim, nullptr);
+    int storm_dim = -1;
+    nc_inq_dimid(ncid_, "storm", &storm_dim);
+    if (ndims != 1 || dim != storm_dim)
+      throw InputError(path_, 0, std::string("variable ") + v + " has the wrong dimensions (expected storm)");
+    if (type != NC_BYTE && type != NC_SHORT && type != NC_INT && type != NC_INT64 && type != NC_UBYTE &&
+        type != NC_USHORT && type != NC_UINT && type != NC_UINT64)
+      throw InputError(path_, 0, std::string("variable ") + v + " is of the wrong type (expected whole numbers)");
+    const std::size_t start[] = {first}, n[] = {count};
+    const int status = nc_get_vara_int(ncid_, id, start, n, d.data());
+    if (status != NC_NOERR && status != NC_ERANGE)
+      throw InputError(path_, 0, std::string("variable ") + v + ": " + nc_strerror(status));
+    if (status == NC_ERANGE) throw InputError(path_, 0, std::string("variable ") + v + " holds a value out of range");
+    return d;
+  };
+  const std::vector<int> years = optional_ints("year"), numbers = optional_ints("cyclone_number");
   auto doubles = [&](const char* v, bool per_fix) {
     std::vector<double> d(count * (per_fix ? steps_ : 1));
     const std::size_t start[] = {first, 0}, n[] = {count, steps_};
@@ -199,9 +211,9 @@ std::vector<CatalogStorm> CatalogReader::read(std::size_t first, std::size_t cou
   };
   const std::vector<double> ref = doubles("reference_time", false), time = doubles("time", true);
   std::vector<std::vector<float>> fix;
-  for (const FixField& f : fix_fields) fix.push_back(floats(f.name, true));
+  for (const CatalogFixField& f : fix_fields) fix.push_back(floats(f.name, true));
   std::vector<std::vector<float>> par;
-  for (const char* p : param_names) par.push_back(floats(p, false));
+  for (const CatalogParam& p : catalog_params) par.push_back(floats(p.name, false));
 
   for (std::size_t i = 0; i < count; ++i) {
     CatalogStorm& s = out[i];
@@ -215,6 +227,9 @@ std::vector<CatalogStorm> CatalogReader::read(std::size_t first, std::size_t cou
     s.reference_hours = r;
     int year;
     civil_from_hours(static_cast<long long>(r), year, s.track.month, s.track.day, s.track.hour);
+    s.year = years[i] != 0 ? years[i] : year;
+    s.cyclone_number = numbers[i];
+    if (s.cyclone_number < 0) fail("variable cyclone_number is negative");
     if (s.track.month == 2 && s.track.day == 29)
       fail("variable reference_time falls on 29 February, which tarvo's calendar does not have");
     s.track.basin = basin[i].size() <= 2 ? basin[i] + std::string(2 - basin[i].size(), ' ') : basin[i];
@@ -241,12 +256,10 @@ std::vector<CatalogStorm> CatalogReader::read(std::size_t first, std::size_t cou
         rec.*(fix_fields[f].member) = v;
       }
     }
-    s.params.smooth_vobs = par[0][i];
-    s.params.smooth_dist = par[1][i];
-    s.params.smooth_f6 = par[2][i];
-    s.params.nudge_gain = par[3][i];
-    for (std::size_t p = 0; p < 4; ++p)
-      if (!std::isfinite(par[p][i])) fail(std::string("variable ") + param_names[p] + " is not a number");
+    for (std::size_t p = 0; p < par.size(); ++p) {
+      if (!std::isfinite(par[p][i])) fail(std::string("variable ") + catalog_params[p].name + " is not a number");
+      s.params.*(catalog_params[p].member) = par[p][i];
+    }
   }
   return out;
 }

@@ -10,9 +10,33 @@
 
 namespace tarvo {
 
+// The variables of a catalog a fix: name, CF units, the record's field.
+struct CatalogFixField {
+  const char* name;
+  const char* units;
+  float TrackRecord::*member;
+};
+inline constexpr CatalogFixField catalog_fix_fields[] = {
+    {"lat", "degrees_north", &TrackRecord::lat}, {"lon", "degrees_east", &TrackRecord::lon},
+    {"vmax_obs", "knot", &TrackRecord::vmax_kt}, {"vpot", "m s-1", &TrackRecord::vpot},
+    {"shear", "m s-1", &TrackRecord::f6},        {"t600", "K", &TrackRecord::t600},
+    {"rh600", "percent", &TrackRecord::rh600}};
+// The run parameters a storm, in params.in's order.
+struct CatalogParam {
+  const char* name;
+  float ModelParams::*member;
+};
+inline constexpr CatalogParam catalog_params[] = {{"smooth_vobs", &ModelParams::smooth_vobs},
+                                                  {"smooth_dist", &ModelParams::smooth_dist},
+                                                  {"smooth_f6", &ModelParams::smooth_f6},
+                                                  {"nudge_gain", &ModelParams::nudge_gain}};
+inline constexpr const char* catalog_time_units = "hours since 1970-01-01 00:00:00";
+
 struct CatalogStorm {
   std::string sid, name;
   double reference_hours = 0;  // hours since 1970-01-01 00:00 of track time 0
+  int year = 0;                // the storm's year (default: that of the reference time)
+  int cyclone_number = 0;      // its number in its basin and year; 0 when not given
   Track track;                 // named by its sid
   ModelParams params;
 };

@@ -1,5 +1,7 @@
 // params.in: four free-format numbers, each read from the start of a new line
 // (anything after the value on its line is a comment).
+#include <cstdio>
+
 #include "input/free_format.hpp"
 #include "input/input_error.hpp"
 #include "input/text_file.hpp"
@@ -28,6 +30,17 @@ void CaseInputs::parse_params(std::string_view text, const std::string& shown) {
         throw InputError(shown, reader.line(), reader.problem());
     }
   }
+}
+
+std::string params_text(const ModelParams& p) {
+  char buf[256];
+  // Nine significant digits read back to the same float.
+  std::snprintf(buf, sizeof buf,
+                "%.9g  smoothing weight of the observed wind\n%.9g  smoothing weight of the along-track distance\n"
+                "%.9g  smoothing weight of field 6\n%.9g  intensity feedback gain\n",
+                static_cast<double>(p.smooth_vobs), static_cast<double>(p.smooth_dist),
+                static_cast<double>(p.smooth_f6), static_cast<double>(p.nudge_gain));
+  return buf;
 }
 
 }  // namespace tarvo

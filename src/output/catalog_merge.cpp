@@ -1,0 +1,150 @@
+#include "output/catalog_merge.hpp"
+
+#include <netcdf.h>
+
+#include <algorithm>
+#include <memory>
+
+#include "input/input_error.hpp"
+#include "output/catalog_output.hpp"
+
+namespace tarvo {
+
+namespace {
+
+constexpr std::size_t block_rows = 256;  // rows copied at a time
+
+// An open forecast file, closed when it goes.
+struct OpenFile {
+  int id = -1;
+  explicit OpenFile(const std::string& path) {
+    const int status = nc_open(path.c_str(), NC_NOWRITE, &id);
+    if (status != NC_NOERR) {
+      id = -1;
+      throw InputError(path, 0, std::string("not a readable NetCDF file: ") + nc_strerror(status));
+    }
+  }
+  ~OpenFile() {
+    if (id >= 0) nc_close(id);
+  }
+  OpenFile(const OpenFile&) = delete;
+  OpenFile& operator=(const OpenFile&) = delete;
+};
+
+std::vector<std::string> strings(int ncid, int var, std::size_t n, const std::string& path, const char* name) {
+  std::vector<char*> raw(n, nullptr);
+  std::vector<std::string> out;
+  if (n == 0) return out;
+  const std::size_t start[] = {0}, count[] = {n};
+  const int status = nc_get_vara_string(ncid, var, start, count, raw.data());
+  if (status != NC_NOERR) throw InputError(path, 0, std::string("variable ") + name + ": " + nc_strerror(status));
+  for (char* s : raw) out.emplace_back(s ? s : "");
+  nc_free_string(n, raw.data());
+  return out;
+}
+
+ForecastIndex index_of(int ncid, const std::string& path) {
+  ForecastIndex f;
+  long long whole = -1;
+  nc_type type;
+  std::size_t len = 0;
+  if (nc_inq_att(ncid, NC_GLOBAL, "catalog_storms", &type, &len) != NC_NOERR || len != 1 ||
+      nc_get_att_longlong(ncid, NC_GLOBAL, "catalog_storms", &whole) != NC_NOERR || whole < 0)
+    throw InputError(path, 0, "not a tarvo forecast file (no global attribute catalog_storms)");
+  f.catalog_storms = static_cast<std::size_t>(whole);
+  int storm_dim, step_dim;
+  std::size_t rows = 0;
+  if (nc_inq_dimid(ncid, "storm", &storm_dim) != NC_NOERR || nc_inq_dimid(ncid, "step", &step_dim) != NC_NOERR)
+    throw InputError(path, 0, "not a tarvo forecast file (dimensions storm and step are expected)");
+  nc_inq_dimlen(ncid, storm_dim, &rows);
+  nc_inq_dimlen(ncid, step_dim, &f.steps);
+  int storm, sid, status;
+  if (nc_inq_varid(ncid, "storm", &storm) != NC_NOERR || nc_inq_varid(ncid, "sid", &sid) != NC_NOERR ||
+      nc_inq_varid(ncid, "status", &status) != NC_NOERR)
+    throw InputError(path, 0, "not a tarvo forecast file (variables storm, sid and status are expected)");
+  f.storm.resize(rows);
+  const std::size_t start[] = {0}, count[] = {rows};
+  if (rows > 0 && nc_get_vara_longlong(ncid, storm, start, count, f.storm.data()) != NC_NOERR)
+    throw InputError(path, 0, "variable storm cannot be read");
+  for (std::size_t r = 0; r < rows; ++r)
+    if (f.storm[r] < 0 || static_cast<std::size_t>(f.storm[r]) >= f.catalog_storms)
+      throw InputError(path, 0, "variable storm, row " + std::to_string(r) + ": index " + std::to_string(f.storm[r]) +
+                                    " is outside the catalog of " + std::to_string(f.catalog_storms) + " storms");
+  f.sid = strings(ncid, sid, rows, path, "sid");
+  f.status = strings(ncid, status, rows, path, "status");
+  return f;
+}
+
+}  // namespace
+
+ForecastIndex read_forecast_index(const std::string& path) {
+  const OpenFile file(path);
+  return index_of(file.id, path);
+}
+
+void merge_forecasts(const std::vector<std::string>& parts, const std::string& out) {
+  if (parts.empty()) throw InputError(out, 0, "no parts to merge");
+  merge_forecasts(parts, out, 0, read_forecast_index(parts.front()).catalog_storms);
+}
+
+void merge_forecasts(const std::vector<std::string>& parts, const std::string& out, std::size_t first,
+                     std::size_t count) {
+  if (parts.empty()) throw InputError(out, 0, "no parts to merge");
+  std::vector<std::unique_ptr<OpenFile>> files;
+  std::vector<ForecastIndex> index;
+  for (const std::string& p : parts) {
+    files.push_back(std::make_unique<OpenFile>(p));
+    index.push_back(index_of(files.back()->id, p));
+    if (index.back().catalog_storms != index.front().catalog_storms)
+      throw InputError(p, 0, "a part of a catalog of " + std::to_string(index.back().catalog_storms) +
+                                 " storms, but " + parts.front() + " is of one of " +
+                                 std::to_string(index.front().catalog_storms));
+  }
+  // Where each storm is: part and row.
+  const std::size_t whole = index.front().catalog_storms, n = count;
+  if (first + count > whole) throw InputError(out, 0, "storms beyond the catalog of " + std::to_string(whole));
+  struct Place {
+    int part = -1;
+    std::size_t row = 0;
+  };
+  std::vector<Place> place(n);
+  for (std::size_t p = 0; p < parts.size(); ++p)
+    for (std::size_t r = 0; r < index[p].storm.size(); ++r) {
+      const std::size_t storm = static_cast<std::size_t>(index[p].storm[r]);
+      if (storm < first || storm >= first + n)
+        throw InputError(parts[p], 0, "storm " + std::to_string(storm) + " (" + index[p].sid[r] +
+                                          ") is outside storms " + std::to_string(first) + " to " +
+                                          std::to_string(first + n - 1) + " being merged");
+      Place& at = place[storm - first];
+      if (at.part >= 0) {
+        const std::string& other = parts[static_cast<std::size_t>(at.part)];
+        throw InputError(parts[p], 0, "storm " + std::to_string(storm) + " (" + index[p].sid[r] + ") is " +
+                                          (other == parts[p] ? "in this file twice (is it given twice?)"
+                                                             : "also in " + other));
+      }
+      at = {static_cast<int>(p), r};
+    }
+  for (std::size_t i = 0; i < n; ++i) {
+    if (place[i].part >= 0) continue;
+    std::size_t j = i;
+    while (j + 1 < n && place[j + 1].part < 0) ++j;
+    throw InputError(out, 0, (i == j ? "storm " + std::to_string(first + i) + " is"
+                                     : "storms " + std::to_string(first + i) + " to " + std::to_string(first + j) +
+                                           " are") +
+                                 " in none of the " + std::to_string(parts.size()) + " parts (of a catalog of " +
+                                 std::to_string(whole) + " storms)");
+  }
+  CatalogWriter writer(out, n, whole);
+  // Runs of consecutive rows of one part, a block at a time.
+  for (std::size_t i = 0; i < n;) {
+    const Place first = place[i];
+    std::size_t k = 1;
+    while (i + k < n && k < block_rows && place[i + k].part == first.part && place[i + k].row == first.row + k) ++k;
+    const std::size_t p = static_cast<std::size_t>(first.part);
+    writer.copy_rows(files[p]->id, parts[p], index[p].steps, first.row, i, k);
+    i += k;
+  }
+  writer.finish();
+}
+
+}  // namespace tarvo

@@ -24,7 +24,7 @@ SID_PATTERN = re.compile(r"^[A-Za-z0-9][A-Za-z0-9._-]*$")
 CATEGORY_KT = (34.0, 64.0, 83.0, 96.0, 113.0, 137.0)
 
 
-def write_catalog(tracks, params, path, year=2001, sids=None, names=None):
+def write_catalog(tracks, params, path, year=2001, sids=None, names=None, cyclone_numbers=None):
     """Writes tracks and their run parameters as one catalog file.
 
     Parameters
@@ -40,6 +40,9 @@ def write_catalog(tracks, params, path, year=2001, sids=None, names=None):
         directory of each track's track.in, else ``storm000001``, ...
     names : sequence of str, optional
         Storm names (default: the sids).
+    cyclone_numbers : sequence of int, optional
+        Each storm's number in its basin and year, 1 to 99 (what ATCF a-decks
+        are named by); 0 or absent for none.
     """
     tracks = list(tracks)
     n = len(tracks)
@@ -50,6 +53,9 @@ def write_catalog(tracks, params, path, year=2001, sids=None, names=None):
     sids = [_default_sid(t, i) for i, t in enumerate(tracks)] if sids is None else [str(s) for s in sids]
     _check_sids(sids, str(path))
     names = sids if names is None else [str(x) for x in names]
+    numbers = np.zeros(n, dtype=np.int32) if cyclone_numbers is None else np.asarray(cyclone_numbers, dtype=np.int32)
+    if numbers.shape != (n,) or (numbers < 0).any():
+        raise InputError(f"{path}: cyclone_numbers must be {n} whole numbers of 0 or more", path)
     steps = max((len(t) for t in tracks), default=0)
     ref = np.array([_reference_time(y, t) for y, t in zip(years, tracks)], dtype="datetime64[h]")
     time = np.full((n, steps), np.nan)
@@ -66,6 +72,7 @@ def write_catalog(tracks, params, path, year=2001, sids=None, names=None):
             "basin": ("storm", np.array([t.basin.strip() for t in tracks], dtype=object),
                       {"long_name": "basin code"}),
             "year": ("storm", np.array(years, dtype=np.int32), {"long_name": "year of the reference time"}),
+            "cyclone_number": ("storm", numbers, {"long_name": "number of the storm in its basin and year"}),
             "reference_time": ("storm", (ref - np.datetime64(0, "h")).astype(np.float64),
                                {"units": TIME_UNITS, "calendar": "standard", "long_name": "time of track time 0"}),
             "time": (("storm", "step"), time, {"units": TIME_UNITS, "calendar": "standard", "long_name": "time of the fix"}),
@@ -162,8 +169,8 @@ def join_parts(parts):
 def to_climada(ds):
     """The per-storm Datasets of a forecast catalog, as CLIMADA's
     ``TCTracks.data`` holds them (dimension ``time``; per-storm items as
-    attributes, ``orig_event_flag`` and ``category`` as ints). Storms without
-    samples are left out."""
+    attributes, ``orig_event_flag`` and ``category`` as ints), the same as the
+    files of ``tarvo-batch --climada``. Storms without samples are left out."""
     out = []
     for i in range(ds.sizes["storm"]):
         s = ds.isel(storm=i)
@@ -175,14 +182,16 @@ def to_climada(ds):
             {k: ("time", s[k].values[keep].astype(np.float64), {"units": s[k].attrs.get("units", "")})
              for k in ("time_step", "radius_max_wind", "max_sustained_wind", "central_pressure",
                        "environmental_pressure")},
-            coords={"time": time, "lat": ("time", s["lat"].values[keep].astype(np.float64)),
-                    "lon": ("time", s["lon"].values[keep].astype(np.float64))},
+            coords={"time": time,
+                    "lat": ("time", s["lat"].values[keep].astype(np.float64), {"units": "degrees_north"}),
+                    "lon": ("time", s["lon"].values[keep].astype(np.float64), {"units": "degrees_east"})},
         )
         one["basin"] = ("time", s["basin"].values[keep].astype(str).astype(object))
         one.attrs = {"max_sustained_wind_unit": "kn", "central_pressure_unit": "mb",
                      "name": str(s["name"].values), "sid": str(s["sid"].values),
                      "orig_event_flag": int(s["orig_event_flag"].values), "data_provider": "tarvo",
-                     "id_no": int(s["id_no"].values), "category": int(s["category"].values)}
+                     "id_no": int(s["id_no"].values), "category": int(s["category"].values),
+                     "status": str(s["status"].values)}
         out.append(one)
     return out
 

@@ -205,3 +205,40 @@ def test_tarvo_batch_catalog_errors(catalog, world, tmp_path):
         assert out.status.values[0].startswith("failed: ") and "outside the ocean grids" in out.status.values[0]
         assert np.isnan(out.max_sustained_wind.values[0]).all()
         assert out.status.values[1] == "finished"
+
+
+def test_resume_after_sigkill_finishes_only_the_rest(cases, world, tmp_path):
+    import signal
+    import subprocess
+    import time
+    from conftest import BUILD
+    tracks = [tarvo.read_track(c / "track.in") for c in cases] * 6
+    path = tmp_path / "tracks.nc"
+    tarvo.write_catalog(tracks, tarvo.Params(), path, sids=[f"s{i:02d}" for i in range(len(tracks))])
+    args = ["-j", 1, "--chunk", 2, "--data", world / "world" / "data", "--catalog", path]
+    whole = tmp_path / "whole.nc"
+    assert run_batch(*args, "--out", whole).returncode == 0
+    out, parts = tmp_path / "out.nc", tmp_path / "out.nc.parts"
+    job = subprocess.Popen([str(BUILD / "tarvo-batch"), *map(str, args), "--out", str(out)],
+                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    deadline = time.monotonic() + 60
+    while len(list(parts.glob("chunk-*.nc"))) < 3 and job.poll() is None and time.monotonic() < deadline:
+        time.sleep(0.01)
+    job.send_signal(signal.SIGKILL)
+    job.wait()
+    kept = len(list(parts.glob("chunk-*.nc")))
+    assert 3 <= kept < len(tracks) // 2 and not out.exists()
+    r = run_batch(*args, "--out", out)
+    assert r.returncode == 2 and "out.nc.parts: holds the finished chunks of an earlier run" in r.stderr
+    assert "--resume" in r.stderr
+    r = run_batch(*args, "--out", out, "--resume")
+    assert r.returncode == 0, r.stderr
+    assert "24 storms: 24 finished, 0 stopped early, 0 failed" in r.stdout
+    assert f"{2 * kept} storms kept from the run before" in r.stdout
+    assert out.read_bytes() == whole.read_bytes()
+    assert not parts.exists()
+    # A file in the folder that is not this catalog's chunk is not taken for one.
+    parts.mkdir()
+    (parts / "chunk-000000000.nc").write_bytes(whole.read_bytes())
+    r = run_batch(*args, "--out", out, "--resume")
+    assert r.returncode == 2 and "chunk-000000000.nc: is not a chunk of" in r.stderr, r.stderr

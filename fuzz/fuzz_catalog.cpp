@@ -101,6 +101,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   for (const auto& f : fixes) variable(in, ncid, f.name, true, f.units, false, storms, steps, storm_dim, step_dim, f.typical);
   for (const char* p : {"smooth_vobs", "smooth_dist", "smooth_f6", "nudge_gain"})
     variable(in, ncid, p, false, nullptr, false, storms, steps, storm_dim, step_dim, 0.5);
+  // Optional whole numbers: absent, floating point (refused) or any int.
+  for (const char* p : {"year", "cyclone_number"})
+    variable(in, ncid, p, false, nullptr, false, storms, steps, storm_dim, step_dim, 3);
   NC_memio image{};
   if (nc_close_memio(ncid, &image) != NC_NOERR) return 0;
   const std::string shown = "catalog.nc";

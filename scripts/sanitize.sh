@@ -19,3 +19,19 @@ echo "sanitized demo run: $(($(wc -l < "$work/demo/track.out") - 1)) lines"
 if [ $# -gt 0 ] && [ -d "$1" ]; then
   bash scripts/check_reference.sh "$1" build-asan/tarvo
 fi
+
+# A catalog through every tool: pack, check, forecast in chunks with the
+# CLIMADA and ATCF outputs, shares merged, unpacked again.
+export LSAN_OPTIONS=suppressions=$PWD/fuzz/lsan.supp  # libhdf5's own leaks
+for seed in 2 3 4; do build-asan/tarvo-synth --no-grids --seed $seed "$work/storm$seed" > /dev/null; done
+b=build-asan
+$b/tarvo-catalog pack "$work"/storm* -o "$work/tracks.nc" > /dev/null
+$b/tarvo-catalog check "$work/tracks.nc" > /dev/null
+$b/tarvo-batch -j 2 --chunk 2 --data "$work/demo/data" --catalog "$work/tracks.nc" --out "$work/all.nc" \
+  --climada "$work/climada" --atcf "$work/atcf" > /dev/null 2>&1
+for k in 0 1; do
+  $b/tarvo-batch --shard $k/2 --data "$work/demo/data" --catalog "$work/tracks.nc" --out "$work/part$k.nc" > /dev/null 2>&1
+done
+$b/tarvo-catalog merge "$work/part1.nc" "$work/part0.nc" -o "$work/merged.nc" > /dev/null
+$b/tarvo-catalog unpack "$work/tracks.nc" "$work/unpacked" > /dev/null
+echo "sanitized catalog run: $(ls "$work/climada" | wc -l) CLIMADA files, $(ls "$work/atcf" | wc -l) a-decks"

@@ -5,7 +5,6 @@ one tarvo-batch run."""
 
 import os
 import shutil
-import socket
 import subprocess
 import time
 
@@ -15,24 +14,13 @@ import xarray as xr
 import tarvo
 from conftest import BUILD, SOURCE
 
-DAEMONS = ("munged", "slurmctld", "slurmd", "sbatch", "squeue", "scontrol")
+DAEMONS = ("munged", "slurmctld", "slurmd", "sbatch", "sinfo", "squeue", "scontrol")
 pytestmark = pytest.mark.skipif(
     os.geteuid() != 0 or not all(shutil.which(d) or os.path.exists(f"/usr/sbin/{d}") for d in DAEMONS),
     reason="needs root and Debian's slurm-wlm and munge (bash scripts/setup.sh installs them)")
 
 
-def free_port():
-    with socket.socket() as s:
-        s.bind(("127.0.0.1", 0))
-        return s.getsockname()[1]
-
-
-def memory_mb():
-    with open("/proc/meminfo") as f:
-        return int(f.readline().split()[1]) // 1024
-
-
-def wait_for(check, what, seconds=30):
+def wait_for(check, what, seconds):
     deadline = time.monotonic() + seconds
     while not check():
         if time.monotonic() > deadline:
@@ -42,60 +30,18 @@ def wait_for(check, what, seconds=30):
 
 @pytest.fixture(scope="module")
 def slurm(tmp_path_factory):
-    """A running one-node cluster; its environment (SLURM_CONF) for the clients."""
+    """A running one-node cluster (scripts/local_slurm.sh); the clients' environment."""
     root = tmp_path_factory.mktemp("slurm")
-    key = root / "munge.key"
-    key.write_bytes(os.urandom(1024))
-    key.chmod(0o400)
-    sock = root / "munge.sock"
-    subprocess.run(["munged", "--force", f"--key-file={key}", f"--socket={sock}", f"--pid-file={root}/munged.pid",
-                    f"--log-file={root}/munged.log", f"--seed-file={root}/munged.seed"], check=True)
-    host = socket.gethostname()
-    (root / "state").mkdir()
-    (root / "spool").mkdir()
-    conf = root / "slurm.conf"
-    conf.write_text(f"""ClusterName=tarvotest
-SlurmctldHost={host}
-AuthType=auth/munge
-AuthInfo=socket={sock}
-SlurmUser=root
-SlurmdUser=root
-SlurmctldPort={free_port()}
-SlurmdPort={free_port()}
-StateSaveLocation={root}/state
-SlurmdSpoolDir={root}/spool
-SlurmctldPidFile={root}/slurmctld.pid
-SlurmdPidFile={root}/slurmd.pid
-SlurmctldLogFile={root}/slurmctld.log
-SlurmdLogFile={root}/slurmd.log
-ProctrackType=proctrack/linuxproc
-TaskPlugin=task/none
-SelectType=select/cons_tres
-SelectTypeParameters=CR_CPU
-MpiDefault=none
-ReturnToService=2
-JobAcctGatherType=jobacct_gather/none
-AccountingStorageType=accounting_storage/none
-NodeName={host} CPUs={os.cpu_count()} RealMemory={memory_mb() * 9 // 10} State=UNKNOWN
-PartitionName=test Nodes=ALL Default=YES MaxTime=INFINITE State=UP
-""")
-    env = dict(os.environ, SLURM_CONF=str(conf))
+    script = str(SOURCE / "scripts" / "local_slurm.sh")
     try:
-        subprocess.run(["slurmctld"], env=env, check=True)
-        subprocess.run(["slurmd"], env=env, check=True)
-        wait_for(lambda: subprocess.run(["sinfo", "-h", "-o", "%t"], env=env, capture_output=True,
-                                        text=True).stdout.strip() == "idle", "the node to come up idle")
-        yield env
+        started = subprocess.run(["bash", script, "start", root], capture_output=True, text=True)
+        assert started.returncode == 0, started.stderr
+        yield dict(os.environ, SLURM_CONF=started.stdout.strip())
     finally:
-        subprocess.run(["scontrol", "shutdown"], env=env, capture_output=True)
-        subprocess.run(["munged", f"--socket={sock}", "--stop"], capture_output=True)
-        for pid_file in ("slurmd.pid", "slurmctld.pid"):  # whatever did not stop when asked
-            try:
-                pid = int((root / pid_file).read_text())
-                wait_for(lambda: not os.path.exists(f"/proc/{pid}") or
-                         open(f"/proc/{pid}/stat").read().split()[2] == "Z", "the daemons to stop", 10)
-            except (FileNotFoundError, ValueError, TimeoutError):
-                subprocess.run(["pkill", "-F", str(root / pid_file)], capture_output=True)
+        subprocess.run(["bash", script, "stop", root], capture_output=True)
+        for pid_file in root.glob("*.pid"):  # each daemon it started has gone
+            pid = pid_file.read_text().strip()
+            assert not os.path.exists(f"/proc/{pid}") or open(f"/proc/{pid}/stat").read().split()[2] == "Z"
 
 
 def test_job_array_over_a_catalog_then_merge(slurm, cases, world, tmp_path):

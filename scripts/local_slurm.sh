@@ -45,7 +45,7 @@ MpiDefault=none
 ReturnToService=2
 JobAcctGatherType=jobacct_gather/none
 AccountingStorageType=accounting_storage/none
-NodeName=$host CPUs=$(nproc) RealMemory=$memory State=UNKNOWN
+NodeName=$host CPUs=$(getconf _NPROCESSORS_ONLN) RealMemory=$memory State=UNKNOWN
 PartitionName=local Nodes=ALL Default=YES MaxTime=INFINITE State=UP
 CONF
     slurmctld

@@ -15,9 +15,13 @@
 #include <mutex>
 #include <thread>
 
+#include "api/catalog.hpp"
 #include "api/tarvo.hpp"
+#include "input/catalog.hpp"
 #include "input/text_file.hpp"
+#include "output/catalog_output.hpp"
 #include "output/format.hpp"
+#include "output/track_catalog.hpp"
 
 namespace py = pybind11;
 using tarvo::Track;
@@ -170,6 +174,17 @@ tarvo::Params make_params(const py::tuple& p) {
   return q;
 }
 
+// A track from a dict of track_fields' keys.
+Track track_of(const py::dict& d) {
+  return make_track(d["basin"].cast<std::string>(), d["month"].cast<int>(), d["day"].cast<int>(),
+                    d["hour"].cast<int>(), d["hours"].cast<Ints>(), d["lat"].cast<Floats>(), d["lon"].cast<Floats>(),
+                    d["vmax_kt"].cast<Floats>(), d["vpot"].cast<Floats>(), d["shear"].cast<Floats>(),
+                    d["t600"].cast<Floats>(), d["rh600"].cast<Floats>());
+}
+
+// Thrown through a catalog run to end it when the progress callback raised.
+struct Interrupted {};
+
 }  // namespace
 
 PYBIND11_MODULE(_core, m) {
@@ -243,10 +258,7 @@ PYBIND11_MODULE(_core, m) {
         std::vector<std::string> names(n);
         for (std::size_t i = 0; i < n; ++i) {
           const py::dict d = tracks[i].cast<py::dict>();
-          ts[i] = make_track(d["basin"].cast<std::string>(), d["month"].cast<int>(), d["day"].cast<int>(),
-                             d["hour"].cast<int>(), d["hours"].cast<Ints>(), d["lat"].cast<Floats>(),
-                             d["lon"].cast<Floats>(), d["vmax_kt"].cast<Floats>(), d["vpot"].cast<Floats>(),
-                             d["shear"].cast<Floats>(), d["t600"].cast<Floats>(), d["rh600"].cast<Floats>());
+          ts[i] = track_of(d);
           names[i] = d["name"].cast<std::string>();
           ps[i] = make_params(params[i].cast<py::tuple>());
         }
@@ -296,4 +308,80 @@ PYBIND11_MODULE(_core, m) {
         return out;
       },
       py::arg("tracks"), py::arg("params"), py::arg("grids"), py::arg("threads"), py::arg("progress") = nullptr);
+
+  // Catalog files, through the same reader and writers as the programs.
+  m.def("read_catalog", [](const std::string& path) {
+    std::vector<tarvo::CatalogStorm> storms;
+    {
+      py::gil_scoped_release free;
+      const tarvo::CatalogReader reader(path);
+      reader.sids();
+      constexpr std::size_t chunk = 256;
+      for (std::size_t first = 0; first < reader.storms(); first += chunk)
+        for (tarvo::CatalogStorm& s : reader.read(first, chunk)) storms.push_back(std::move(s));
+    }
+    py::list out;
+    for (const tarvo::CatalogStorm& s : storms) {
+      py::dict d = track_fields(s.track);
+      d["sid"] = s.sid;
+      d["name"] = s.name;
+      d["year"] = s.year;
+      d["cyclone_number"] = s.cyclone_number;
+      d["params"] = py::make_tuple(s.params.smooth_vobs, s.params.smooth_dist, s.params.smooth_f6, s.params.nudge_gain);
+      out.append(d);
+    }
+    return out;
+  });
+
+  // storms: dicts of track_fields' keys with sid, name, year, cyclone_number and params.
+  m.def("write_catalog", [](const std::string& path, const py::list& storms) {
+    std::vector<tarvo::CatalogStorm> all(storms.size());
+    for (std::size_t i = 0; i < all.size(); ++i) {
+      const py::dict d = storms[i].cast<py::dict>();
+      tarvo::CatalogStorm& s = all[i];
+      s.track = track_of(d);
+      s.sid = d["sid"].cast<std::string>();
+      s.name = d["name"].cast<std::string>();
+      s.year = d["year"].cast<int>();
+      s.cyclone_number = d["cyclone_number"].cast<int>();
+      s.params = make_params(d["params"].cast<py::tuple>());
+      s.reference_hours = static_cast<double>(tarvo::hours_from_civil(s.year, s.track.month, s.track.day, s.track.hour));
+    }
+    py::gil_scoped_release free;
+    tarvo::write_track_catalog(path, all);
+  });
+
+  // Storms first .. last - 1 of catalog `in` forecast into forecast file `out`;
+  // progress(done, failed, total) after each chunk. Returns (storms, stopped, failed).
+  m.def(
+      "forecast_catalog_file",
+      [](const std::string& in, const std::string& out, const Grids& grids, int threads, std::size_t first,
+         std::size_t last, const std::function<void(int, int, int)>& progress) {
+        tarvo::CatalogOptions options;
+        options.threads = std::max(1, threads);
+        options.first = first;
+        options.last = last;
+        std::exception_ptr interrupted;
+        tarvo::CatalogSummary s;
+        try {
+          py::gil_scoped_release free;
+          s = tarvo::run_catalog(in, out, *grids.grids, options, [&](int done, int failed, int total) {
+            if (!progress) return;
+            py::gil_scoped_acquire with;
+            try {
+              progress(done, failed, total);
+            } catch (...) {
+              interrupted = std::current_exception();
+              throw Interrupted{};
+            }
+          });
+        } catch (const Interrupted&) {
+          std::rethrow_exception(interrupted);
+        }
+        return py::make_tuple(s.storms, s.stopped, s.failed);
+      },
+      py::arg("catalog"), py::arg("out"), py::arg("grids"), py::arg("threads"), py::arg("first"), py::arg("last"),
+      py::arg("progress") = nullptr);
+
+  m.def("category_of", [](float peak_kt) { return tarvo::category_of(peak_kt); });
 }

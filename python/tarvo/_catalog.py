@@ -1,28 +1,19 @@
 """Catalogs of storms in one CF-NetCDF file (docs/catalog.md): written and read
-back exactly, forecast on threads into CLIMADA's variable names."""
+back exactly, forecast on threads into CLIMADA's variable names. The files
+are read, checked and written by the same C++ code as tarvo-batch's."""
 
 import os
 import re
+import sys
+import tempfile
 
 import numpy as np
 import xarray as xr
 
+from . import _core
 from ._errors import InputError
-from ._forecast import forecast_many
+from ._forecast import Grids, _ProgressBar
 from ._track import Params, Track
-
-TIME_UNITS = "hours since 1970-01-01 00:00:00"
-MAX_FIXES = 200
-MAX_HOURS = 1200
-PARAMS = ("smooth_vobs", "smooth_dist", "smooth_f6", "nudge_gain")
-# Per fix: the catalog's name, the Track's attribute, the units.
-FIX_FIELDS = (("lat", "lat", "degrees_north"), ("lon", "lon", "degrees_east"),
-              ("vmax_obs", "vmax_kt", "knot"), ("vpot", "vpot", "m s-1"), ("shear", "shear", "m s-1"),
-              ("t600", "t600", "K"), ("rh600", "rh600", "percent"))
-SID_PATTERN = re.compile(r"^[A-Za-z0-9][A-Za-z0-9._-]*$")
-# Saffir-Simpson thresholds of the peak wind, kt: category -1 (depression) to 5.
-CATEGORY_KT = (34.0, 64.0, 83.0, 96.0, 113.0, 137.0)
-
 
 def write_catalog(tracks, params, path, year=2001, sids=None, names=None, cyclone_numbers=None):
     """Writes tracks and their run parameters as one catalog file.
@@ -46,52 +37,24 @@ def write_catalog(tracks, params, path, year=2001, sids=None, names=None, cyclon
     """
     tracks = list(tracks)
     n = len(tracks)
+    if not all(isinstance(t, Track) for t in tracks):
+        raise InputError(f"{path}: expected a sequence of tarvo.Track", str(path))
     params = [params] * n if isinstance(params, Params) else list(params)
     years = [int(year)] * n if np.isscalar(year) else [int(y) for y in year]
-    if len(params) != n or len(years) != n:
-        raise InputError(f"{path}: {len(tracks)} tracks, {len(params)} params, {len(years)} years")
+    numbers = [0] * n if cyclone_numbers is None else [int(c) for c in cyclone_numbers]
+    if len(params) != n or len(years) != n or len(numbers) != n:
+        raise InputError(f"{path}: {n} tracks, {len(params)} params, {len(years)} years, "
+                         f"{len(numbers)} cyclone numbers", str(path))
+    if not all(isinstance(p, Params) for p in params):
+        raise InputError(f"{path}: expected tarvo.Params", str(path))
+    if any(c < 0 for c in numbers):
+        raise InputError(f"{path}: cyclone_numbers must be whole numbers of 0 or more", str(path))
     sids = [_default_sid(t, i) for i, t in enumerate(tracks)] if sids is None else [str(s) for s in sids]
-    _check_sids(sids, str(path))
     names = sids if names is None else [str(x) for x in names]
-    numbers = np.zeros(n, dtype=np.int32) if cyclone_numbers is None else np.asarray(cyclone_numbers, dtype=np.int32)
-    if numbers.shape != (n,) or (numbers < 0).any():
-        raise InputError(f"{path}: cyclone_numbers must be {n} whole numbers of 0 or more", path)
-    steps = max((len(t) for t in tracks), default=0)
-    ref = np.array([_reference_time(y, t) for y, t in zip(years, tracks)], dtype="datetime64[h]")
-    time = np.full((n, steps), np.nan)
-    fix = {k: np.full((n, steps), np.nan, dtype=np.float32) for k, _, _ in FIX_FIELDS}
-    for i, t in enumerate(tracks):
-        m = len(t)
-        time[i, :m] = (ref[i] - np.datetime64(0, "h")).astype(np.int64) + t.hours
-        for k, attr, _ in FIX_FIELDS:
-            fix[k][i, :m] = getattr(t, attr)
-    ds = xr.Dataset(
-        {
-            "sid": ("storm", np.array(sids, dtype=object), {"cf_role": "trajectory_id", "long_name": "storm id"}),
-            "name": ("storm", np.array(names, dtype=object), {"long_name": "storm name"}),
-            "basin": ("storm", np.array([t.basin.strip() for t in tracks], dtype=object),
-                      {"long_name": "basin code"}),
-            "year": ("storm", np.array(years, dtype=np.int32), {"long_name": "year of the reference time"}),
-            "cyclone_number": ("storm", numbers, {"long_name": "number of the storm in its basin and year"}),
-            "reference_time": ("storm", (ref - np.datetime64(0, "h")).astype(np.float64),
-                               {"units": TIME_UNITS, "calendar": "standard", "long_name": "time of track time 0"}),
-            "time": (("storm", "step"), time, {"units": TIME_UNITS, "calendar": "standard", "long_name": "time of the fix"}),
-            **{k: (("storm", "step"), fix[k], {"units": u, "coordinates": "time lat lon"}) for k, _, u in FIX_FIELDS},
-            **{k: ("storm", np.array([getattr(p, k) for p in params], dtype=np.float32), {"units": "1"})
-               for k in PARAMS},
-        },
-        coords={"storm": np.arange(n, dtype=np.int32), "step": np.arange(steps, dtype=np.int32)},
-        attrs={"featureType": "trajectory", "Conventions": "CF-1.8", "title": "tarvo track catalog",
-               "source": "tarvo"},
-    )
-    for k in ("lat", "lon"):
-        del ds[k].attrs["coordinates"]
-    encoding = {k: {"_FillValue": np.float32(np.nan)} for k, _, _ in FIX_FIELDS}
-    encoding["time"] = {"_FillValue": np.nan, "dtype": "float64"}
-    encoding["reference_time"] = {"_FillValue": None, "dtype": "float64"}
-    for k in ("sid", "name", "basin"):
-        encoding[k] = {"dtype": str}
-    _write_whole(ds, str(path), encoding)
+    if len(sids) != n or len(names) != n:
+        raise InputError(f"{path}: {n} tracks, {len(sids)} sids, {len(names)} names", str(path))
+    _core.write_catalog(str(path), [dict(t._fields(), sid=s, name=m, year=y, cyclone_number=c, params=p._tuple())
+                                    for t, s, m, y, c, p in zip(tracks, sids, names, years, numbers, params)])
 
 
 def read_catalog(path):
@@ -102,12 +65,12 @@ def read_catalog(path):
     types or units, NaN inside a storm's fixes, times that do not increase or
     are not whole hours, duplicate sids, more than 200 fixes, 1200 h or more.
     """
-    path = str(path)
-    ds = _open(path)
-    try:
-        return _tracks_of(ds, path)
-    finally:
-        ds.close()
+    tracks, params = [], []
+    for d in _core.read_catalog(str(path)):
+        tracks.append(Track(d["basin"], d["month"], d["day"], d["hour"], d["hours"], d["lat"], d["lon"],
+                            d["vmax_kt"], d["vpot"], d["shear"], d["t600"], d["rh600"], name=d["sid"]))
+        params.append(Params(*d["params"]))
+    return tracks, params
 
 
 def forecast_catalog(catalog, grids, threads=None, progress=True):
@@ -117,40 +80,16 @@ def forecast_catalog(catalog, grids, threads=None, progress=True):
     ``lon``, ``max_sustained_wind`` (kt), ``central_pressure`` (hPa),
     ``environmental_pressure``, ``radius_max_wind`` (nautical miles),
     ``time_step`` (h), ``basin``; per storm ``sid``, ``name``, ``category``,
-    ``status`` and the rest. A storm that fails is padded and says why in
-    ``status``."""
-    if isinstance(catalog, xr.Dataset):
-        source, ds = catalog.encoding.get("source", "catalog"), catalog
-        tracks, params = _tracks_of(ds, source)
-        sids, names, ref = _per_storm(ds)
-    else:
-        source = str(catalog)
-        ds = _open(source)
-        try:
-            tracks, params = _tracks_of(ds, source)
-            sids, names, ref = _per_storm(ds)
-        finally:
-            ds.close()
-    results = forecast_many(tracks, params, grids, threads=threads, progress=progress)
-    return _output(results, tracks, sids, names, ref)
+    ``status`` and the rest: what ``tarvo-batch --catalog`` writes. A storm
+    that fails is padded and says why in ``status``."""
+    return _forecast_file(catalog, grids, threads, 0, None, progress)
 
 
 def forecast_catalog_part(path, grids, start, stop, threads=1):
     """Forecasts storms ``start`` to ``stop - 1`` of a catalog file: the part of
     :func:`forecast_catalog`'s Dataset for them (``storm`` numbered in the
     catalog; ``id_no`` as there)."""
-    path = str(path)
-    ds = _open(path)
-    try:
-        part = ds.isel(storm=slice(int(start), int(stop))).load()
-    finally:
-        ds.close()
-    tracks, params = _tracks_of(part, path)
-    sids, names, ref = _per_storm(part)
-    results = forecast_many(tracks, params, grids, threads=threads, progress=False)
-    out = _output(results, tracks, sids, names, ref)
-    return out.assign_coords(storm=part["storm"].values.astype(np.int32)).assign(
-        id_no=("storm", part["storm"].values.astype(np.int64) + 1))
+    return _forecast_file(path, grids, threads, int(start), int(stop), False)
 
 
 def join_parts(parts):
@@ -198,29 +137,17 @@ def to_climada(ds):
 
 def category_of(peak_kt):
     """Saffir-Simpson category of a peak wind in knots: -1 (depression) to 5."""
-    return int(np.searchsorted(CATEGORY_KT, peak_kt, side="right")) - 1 if np.isfinite(peak_kt) else -1
+    return _core.category_of(float(peak_kt))
 
 
 # ---------------------------------------------------------------- internals
 
+_SID = re.compile(r"^[A-Za-z0-9][A-Za-z0-9._-]*$")  # safe as a file name
+
+
 def _default_sid(track, i):
     base = os.path.basename(os.path.dirname(track.name)) if track.name.endswith("track.in") else track.name
-    return base if SID_PATTERN.match(base or "") else f"storm{i + 1:06d}"
-
-
-def _check_sids(sids, path):
-    seen = {}
-    for i, s in enumerate(sids):
-        if not SID_PATTERN.match(s) or len(s) > 200:
-            raise InputError(f"{path}: variable sid, storm {i} ({s!r}): not safe as a file name "
-                             "(letters, digits, '.', '_', '-')", path)
-        if s in seen:
-            raise InputError(f"{path}: variable sid, storm {i} ({s!r}): the same sid as storm {seen[s]}", path)
-        seen[s] = i
-
-
-def _reference_time(year, track):
-    return np.datetime64(f"{year:04d}-{track.month:02d}-{track.day:02d}T{track.hour:02d}", "h")
+    return base if _SID.match(base or "") else f"storm{i + 1:06d}"
 
 
 def _write_whole(ds, path, encoding):
@@ -236,131 +163,36 @@ def _write_whole(ds, path, encoding):
         raise
 
 
-def _open(path):
-    try:
-        return xr.open_dataset(path, engine="netcdf4", decode_times=False)
-    except FileNotFoundError:
-        raise InputError(f"{path}: cannot open: no such file", path) from None
-    except (OSError, ValueError) as e:
-        raise InputError(f"{path}: not a readable NetCDF file ({e})", path) from None
+def _forecast_file(catalog, grids, threads, start, stop, progress):
+    """The forecasts of storms start .. stop - 1 (stop None: to the end),
+    run by the C++ catalog runner into a temporary file and loaded."""
+    if not isinstance(grids, Grids):
+        raise InputError(f"expected tarvo.Grids (tarvo.load_grids), not {type(grids).__name__}")
+    threads = (os.cpu_count() or 1) if threads is None else int(threads)
+    if threads < 1:
+        raise InputError(f"forecast_catalog: threads must be at least 1, not {threads}")
+    with tempfile.TemporaryDirectory(prefix="tarvo-") as tmp:
+        if isinstance(catalog, xr.Dataset):
+            shown, path = catalog.encoding.get("source", "catalog"), os.path.join(tmp, "catalog.nc")
+            catalog.to_netcdf(path, format="NETCDF4", engine="netcdf4")
+        else:
+            shown = path = str(catalog)
+        out = os.path.join(tmp, "forecasts.nc")
+        bar = _ProgressBar(0) if progress and sys.stderr.isatty() else None
 
+        def update(done, failed, total):
+            bar.total = total
+            bar.update(done, failed)
 
-def _variable(ds, path, name, dims, units=None, kind="f"):
-    if name not in ds.variables:
-        raise InputError(f"{path}: variable {name} is missing", path)
-    v = ds[name]
-    if v.dims != dims:
-        raise InputError(f"{path}: variable {name} has dimensions {v.dims}, expected {dims}", path)
-    if kind == "f" and not np.issubdtype(v.dtype, np.floating):
-        raise InputError(f"{path}: variable {name} is of type {v.dtype}, expected a floating-point type", path)
-    if kind == "s" and v.dtype.kind not in "OSU":
-        raise InputError(f"{path}: variable {name} is of type {v.dtype}, expected strings", path)
-    if units is not None and v.attrs.get("units") != units:
-        raise InputError(f"{path}: variable {name} has units {v.attrs.get('units')!r}, expected {units!r}", path)
-    return v.values
-
-
-def _tracks_of(ds, path):
-    if ds.attrs.get("featureType") != "trajectory":
-        raise InputError(f"{path}: not a trajectory catalog (featureType is {ds.attrs.get('featureType')!r})", path)
-    sids = [str(s) for s in _variable(ds, path, "sid", ("storm",), kind="s")]
-    _check_sids(sids, path)
-    basins = [str(b) for b in _variable(ds, path, "basin", ("storm",), kind="s")]
-    ref = _variable(ds, path, "reference_time", ("storm",), TIME_UNITS)
-    time = _variable(ds, path, "time", ("storm", "step"), TIME_UNITS)
-    fix = {k: _variable(ds, path, k, ("storm", "step"), u) for k, _, u in FIX_FIELDS}
-    pars = {k: _variable(ds, path, k, ("storm",)) for k in PARAMS}
-    tracks, params = [], []
-    for i, sid in enumerate(sids):
-        where = f"{path}: storm {i} ({sid})"
-        if not np.isfinite(ref[i]) or ref[i] != np.round(ref[i]):
-            raise InputError(f"{where}: variable reference_time is not a whole hour", path)
-        used = np.isfinite(time[i])
-        m = int(used.sum())
-        if m == 0:
-            raise InputError(f"{where}: variable time has no fixes", path)
-        if not used[:m].all():
-            raise InputError(f"{where}: variable time has a gap (NaN) among the fixes", path)
-        if m > MAX_FIXES:
-            raise InputError(f"{where}: {m} fixes; at most {MAX_FIXES}", path)
-        t = time[i, :m]
-        if (t != np.round(t)).any():
-            raise InputError(f"{where}: variable time is not on whole hours", path)
-        if (np.diff(t) <= 0).any():
-            raise InputError(f"{where}: variable time does not increase", path)
-        if t[-1] - t[0] >= MAX_HOURS:
-            raise InputError(f"{where}: the track lasts {t[-1] - t[0]:.0f} h; it must last less than {MAX_HOURS} h", path)
-        for k, _, _ in FIX_FIELDS:
-            if not np.isfinite(fix[k][i, :m]).all():
-                raise InputError(f"{where}: variable {k} is NaN among the fixes", path)
-        r = np.datetime64(int(ref[i]), "h").astype(object)
         try:
-            track = Track(basins[i], r.month, r.day, r.hour, (t - ref[i]).astype(np.int64),
-                          *(fix[k][i, :m] for k, _, _ in FIX_FIELDS), name=sid)
-            p = Params(*(pars[k][i] for k in PARAMS))
+            _core.forecast_catalog_file(path, out, grids, threads, start, sys.maxsize if stop is None else stop,
+                                        update if bar else None)
         except InputError as e:
-            raise InputError(f"{where}: {e}", path) from None
-        tracks.append(track)
-        params.append(p)
-    return tracks, params
-
-
-def _per_storm(ds):
-    sids = [str(s) for s in ds["sid"].values]
-    names = [str(s) for s in ds["name"].values] if "name" in ds.variables else sids
-    return sids, names, ds["reference_time"].values
-
-
-def _output(results, tracks, sids, names, ref):
-    n = len(results)
-    steps = max([r.sizes.get("time", 0) for r in results] + [0])
-    f = lambda: np.full((n, steps), np.nan, dtype=np.float32)  # noqa: E731
-    time = np.full((n, steps), np.nan)
-    lat, lon, wind, pres, rmw, penv, dt = f(), f(), f(), f(), f(), f(), f()
-    basin = np.full((n, steps), "", dtype=object)
-    status, category = [], np.full(n, -1, dtype=np.int8)
-    for i, (r, t) in enumerate(zip(results, tracks)):
-        status.append(r.attrs["status"] if r.attrs["status"] != "failed" else f"failed: {r.attrs['error']}")
-        m = r.sizes.get("time", 0)
-        if m == 0:
-            continue
-        time[i, :m] = ref[i] + r["time"].values
-        lat[i, :m], lon[i, :m] = r["lat"].values, r["lon"].values
-        wind[i, :m], pres[i, :m] = r["vmax"].values, r["pmin"].values
-        rmw[i, :m] = r["rmw"].values / np.float32(1.852)
-        penv[i, :m], dt[i, :m] = 1005.0, 2.0
-        basin[i, :m] = t.basin.strip()
-        category[i] = category_of(float(np.max(r["vmax"].values)))
-    epoch = np.datetime64("1970-01-01T00", "ns")
-    with np.errstate(invalid="ignore"):
-        times = np.where(np.isfinite(time), epoch + (np.nan_to_num(time) * 3600e9).astype("timedelta64[ns]"),
-                         np.datetime64("NaT", "ns"))
-    per_sample = ("storm", "step")
-    ds = xr.Dataset(
-        {
-            "max_sustained_wind": (per_sample, wind, {"units": "knot", "long_name": "maximum sustained wind"}),
-            "central_pressure": (per_sample, pres, {"units": "hPa", "long_name": "central pressure"}),
-            "environmental_pressure": (per_sample, penv, {"units": "hPa"}),
-            "radius_max_wind": (per_sample, rmw, {"units": "nautical_mile", "long_name": "radius of maximum wind"}),
-            "time_step": (per_sample, dt, {"units": "h"}),
-            "basin": (per_sample, basin),
-            "sid": ("storm", np.array(sids, dtype=object), {"cf_role": "trajectory_id"}),
-            "name": ("storm", np.array(names, dtype=object)),
-            "data_provider": ("storm", np.array(["tarvo"] * n, dtype=object)),
-            "orig_event_flag": ("storm", np.zeros(n, dtype=np.int8)),
-            "id_no": ("storm", np.arange(1, n + 1, dtype=np.int64)),
-            "category": ("storm", category),
-            "max_sustained_wind_unit": ("storm", np.array(["kn"] * n, dtype=object)),
-            "central_pressure_unit": ("storm", np.array(["mb"] * n, dtype=object)),
-            "status": ("storm", np.array(status, dtype=object)),
-        },
-        coords={"storm": np.arange(n, dtype=np.int32), "step": np.arange(steps, dtype=np.int32),
-                "time": (per_sample, times), "lat": (per_sample, lat, {"units": "degrees_north"}),
-                "lon": (per_sample, lon, {"units": "degrees_east"})},
-        attrs={"featureType": "trajectory", "Conventions": "CF-1.8", "title": "tarvo forecasts", "source": "tarvo"},
-    )
-    ds["time"].encoding.update(units=TIME_UNITS, calendar="standard", dtype="float64")
-    for k in ("max_sustained_wind", "central_pressure", "environmental_pressure", "radius_max_wind", "time_step",
-              "basin"):
-        ds[k].encoding["coordinates"] = "time lat lon"
-    return ds
+            if path == shown:
+                raise
+            raise InputError(str(e).replace(path, shown), shown) from None
+        finally:
+            if bar:
+                bar.close()
+        with xr.open_dataset(out, engine="netcdf4") as ds:
+            return ds.load()

@@ -55,30 +55,6 @@ std::vector<CaseResult> run_batch(const std::vector<std::string>& cases, const B
 // One case in directory `dir` with the grids of `grids`; never throws.
 CaseResult run_one_case(const std::string& dir, const OceanGrids& grids);
 
-struct CatalogSummary {
-  int storms = 0, stopped = 0, failed = 0;
-  int resumed = 0;  // storms whose results an earlier run had kept
-  std::vector<std::string> failures;  // "sid: reason"
-};
-
-struct CatalogOptions {
-  int threads = 1;
-  int shard_k = 0, shard_n = 1;  // the K-th of N shares of the storms
-  std::size_t chunk = 256;       // storms in memory, and kept, at a time
-  bool resume = false;           // keep the chunks an earlier run finished
-  std::string climada_dir;       // when set: a CLIMADA track file per storm
-  std::string atcf_dir;          // when set: an ATCF a-deck per storm
-};
-
-// The storms of catalog file `in` (a share of them) forecast into forecast
-// file `out` (docs/catalog.md), a chunk of storms at a time; `out` is written
-// whole or not at all. Finished chunks are kept in `out`.parts/ until the end,
-// and options.resume takes them up after a run that did not end. A storm that
-// fails is recorded in its status. on_progress(done, failed, total) after each
-// chunk.
-CatalogSummary run_catalog(const std::string& in, const std::string& out, const OceanGrids& grids,
-                           const CatalogOptions& options, const std::function<void(int, int, int)>& on_progress);
-
 // The K-th (0-based) of N nearly equal contiguous shares of `cases`.
 std::vector<std::string> select_shard(const std::vector<std::string>& cases, int k, int n);
 

@@ -15,6 +15,7 @@
 #include <thread>
 #include <vector>
 
+#include "api/catalog.hpp"
 #include "driver/batch.hpp"
 #include "api/tarvo.hpp"
 #include "output/format.hpp"

@@ -58,26 +58,7 @@ int pack(const std::vector<std::string>& dirs, const std::string& out, int year)
     s.cyclone_number = number <= 99 ? number : 0;  // ATCF numbers storms 1 to 99 a basin and year
     storms.push_back(std::move(s));
   }
-  // Written beside its place, read back with every check of a catalog, then put in place.
-  const std::string staged = out + ".packing";
-  {
-    tarvo::TrackCatalogWriter writer(staged, storms.size());
-    for (std::size_t i = 0; i < storms.size(); ++i) writer.write(i, storms[i]);
-    writer.finish();
-  }
-  try {
-    const tarvo::CatalogReader reader(staged);
-    reader.sids();
-    for (std::size_t first = 0; first < reader.storms(); first += chunk_storms) reader.read(first, chunk_storms);
-  } catch (const tarvo::InputError& e) {
-    std::remove(staged.c_str());
-    const std::string what = e.what();
-    return fail("cannot pack: " + what.substr(std::min(what.size(), staged.size() + 2)));
-  }
-  if (std::rename(staged.c_str(), out.c_str()) != 0) {
-    std::remove(staged.c_str());
-    return fail(out + ": cannot rename the finished file into place");
-  }
+  tarvo::write_track_catalog(out, storms);
   std::printf("%zu storms -> %s\n", storms.size(), out.c_str());
   return 0;
 }

@@ -3,8 +3,9 @@
 #include <netcdf.h>
 #include <netcdf_mem.h>
 
+#include <cerrno>
 #include <cmath>
-#include <set>
+#include <map>
 
 #include "input/input_error.hpp"
 
@@ -81,6 +82,10 @@ CatalogReader::CatalogReader(const void* data, std::size_t size, const std::stri
 }
 
 void CatalogReader::adopt(int open_status) {
+  if (open_status == ENOENT) {
+    ncid_ = -1;
+    throw InputError(path_, 0, "cannot open: no such file");
+  }
   if (open_status != NC_NOERR) {
     ncid_ = -1;
     throw InputError(path_, 0, std::string("not a readable NetCDF catalog: ") + nc_strerror(open_status));
@@ -124,8 +129,12 @@ void CatalogReader::check_layout() {
     if (strings ? type != NC_STRING : (type != NC_FLOAT && type != NC_DOUBLE))
       throw InputError(path_, 0, std::string("variable ") + name + " is of the wrong type (expected " +
                                      (strings ? "strings" : "floating-point values") + ")");
-    if (units && text_attribute(ncid_, id, "units") != units)
-      throw InputError(path_, 0, std::string("variable ") + name + " has the wrong units (expected '" + units + "')");
+    if (units) {
+      const std::string found = text_attribute(ncid_, id, "units");
+      if (found == "\x01") throw InputError(path_, 0, std::string("variable ") + name + " has no units (expected '" + units + "')");
+      if (found != units)
+        throw InputError(path_, 0, std::string("variable ") + name + " has units '" + found + "', expected '" + units + "'");
+    }
   };
   check("sid", {storm_dim}, nullptr, true);
   check("basin", {storm_dim}, nullptr, true);
@@ -149,11 +158,12 @@ std::vector<std::string> CatalogReader::strings(int varid, std::size_t first, st
 
 std::vector<std::string> CatalogReader::sids() const {
   std::vector<std::string> s = strings(var("sid"), 0, storms_);
-  std::set<std::string> seen;
+  std::map<std::string, std::size_t> seen;
   for (std::size_t i = 0; i < s.size(); ++i) {
     const std::string where = "variable sid, storm " + std::to_string(i) + " (" + s[i] + ")";
     if (!safe_sid(s[i])) throw InputError(path_, 0, where + ": not safe as a file name (letters, digits, '.', '_', '-')");
-    if (!seen.insert(s[i]).second) throw InputError(path_, 0, where + ": a sid already used by another storm");
+    const auto [at, fresh] = seen.emplace(s[i], i);
+    if (!fresh) throw InputError(path_, 0, where + ": the same sid as storm " + std::to_string(at->second));
   }
   return s;
 }

@@ -1,6 +1,9 @@
 #include "output/track_catalog.hpp"
 
+#include "input/input_error.hpp"
+
 #include <algorithm>
+#include <cstdio>
 #include <vector>
 
 namespace tarvo {
@@ -69,6 +72,32 @@ void TrackCatalogWriter::write(std::size_t row, const CatalogStorm& storm) {
 void TrackCatalogWriter::finish() {
   file_.put_index("step", longest_);
   file_.finish();
+}
+
+void write_track_catalog(const std::string& path, const std::vector<CatalogStorm>& storms) {
+  const std::string staged = path + ".checking";
+  {
+    TrackCatalogWriter writer(staged, storms.size());
+    for (std::size_t i = 0; i < storms.size(); ++i) writer.write(i, storms[i]);
+    writer.finish();
+  }
+  try {
+    const CatalogReader reader(staged);
+    reader.sids();
+    constexpr std::size_t chunk = 256;
+    for (std::size_t first = 0; first < reader.storms(); first += chunk) reader.read(first, chunk);
+  } catch (const InputError& e) {
+    std::remove(staged.c_str());
+    // The message names the staged file: name the file being written instead.
+    std::string what = e.what();
+    if (what.rfind(staged, 0) == 0) what = what.substr(staged.size());
+    while (!what.empty() && (what[0] == ':' || what[0] == ' ')) what.erase(0, 1);
+    throw InputError(path, 0, what);
+  }
+  if (std::rename(staged.c_str(), path.c_str()) != 0) {
+    std::remove(staged.c_str());
+    throw InputError(path, 0, "cannot rename the finished file into place");
+  }
 }
 
 }  // namespace tarvo

@@ -3,6 +3,7 @@
 // a time: what tarvo-catalog pack makes of case directories.
 #include <cstddef>
 #include <string>
+#include <vector>
 
 #include "input/catalog.hpp"
 #include "output/netcdf_file.hpp"
@@ -19,5 +20,10 @@ class TrackCatalogWriter {
   NetcdfFile file_;
   std::size_t longest_ = 0;
 };
+
+// The storms as a catalog file at `path`, read back with every check of a
+// catalog before it is put in place: InputError names the storm (index and
+// sid) and what is wrong, and no file is left.
+void write_track_catalog(const std::string& path, const std::vector<CatalogStorm>& storms);
 
 }  // namespace tarvo

@@ -50,7 +50,8 @@ def test_job_array_over_a_catalog_then_merge(slurm, cases, world, tmp_path):
     tarvo.write_catalog(tracks, tarvo.Params(), path, sids=[f"s{i:02d}" for i in range(len(tracks))])
     data = world / "world" / "data"
     env = dict(slurm, TARVO_BATCH=str(BUILD / "tarvo-batch"))
-    submitted = subprocess.run(["sbatch", "--parsable", "--array=0-2", f"--output={tmp_path}/task-%a.log",
+    submitted = subprocess.run(["sbatch", "--parsable", "--array=0-2", "--cpus-per-task=1",
+                                f"--output={tmp_path}/task-%a.log",
                                 SOURCE / "scripts" / "slurm_catalog.sh", path, data, tmp_path / "parts"],
                                env=env, capture_output=True, text=True, cwd=tmp_path)
     assert submitted.returncode == 0, submitted.stderr

@@ -1,7 +1,7 @@
-// tarvo-batch --catalog: the storms of a catalog file, a chunk at a time, on
-// a pool of threads. Each finished chunk is kept as a part file beside the
-// output, so that a run that dies can be resumed; the parts are joined into
-// the one forecast file at the end, written whole or not at all.
+// Catalog runs: the storms of a catalog file, a chunk at a time, on a pool of
+// threads. Each finished chunk is kept as a part file beside the output, so
+// that a run that dies can be resumed; the parts are joined into the one
+// forecast file at the end, written whole or not at all.
 #include <algorithm>
 #include <atomic>
 #include <cstdio>
@@ -10,8 +10,9 @@
 #include <system_error>
 #include <thread>
 
+#include "api/catalog.hpp"
+
 #include "api/tarvo.hpp"
-#include "driver/batch.hpp"
 #include "input/catalog.hpp"
 #include "output/atcf_output.hpp"
 #include "output/catalog_merge.hpp"
@@ -75,7 +76,8 @@ CatalogSummary run_catalog(const std::string& in, const std::string& out, const 
   const std::vector<std::string> sids = reader.sids();  // every sid checked (unique, safe) before any work
   const std::size_t n = reader.storms();
   const auto k = static_cast<std::size_t>(options.shard_k), shares = static_cast<std::size_t>(options.shard_n);
-  const std::size_t begin = n * k / shares, end = n * (k + 1) / shares;
+  const std::size_t end = std::min(n * (k + 1) / shares, options.last);
+  const std::size_t begin = std::min(std::max(n * k / shares, options.first), end);
   const std::size_t chunk = std::max<std::size_t>(options.chunk, 1);
   CatalogSummary summary;
   summary.storms = static_cast<int>(end - begin);

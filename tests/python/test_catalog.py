@@ -99,6 +99,10 @@ def broken(catalog, tmp_path, change):
     (lambda ds: ds.sid.values.__setitem__(3, "case41"), "storm 3 .*the same sid as storm 0"),
     (lambda ds: ds.sid.values.__setitem__(1, "../evil"), "not safe as a file name"),
     (lambda ds: ds.time.values.__setitem__((0, 1), ds.time.values[0, 0] + 2000), "storm 0 .*does not increase|lasts"),
+    (lambda ds: ds.__setitem__("vpot", ds.vpot.isel(step=0)), r"variable vpot has the wrong dimensions \(expected storm, step\)"),
+    (lambda ds: ds.__setitem__("sid", ("storm", np.arange(ds.sizes["storm"]))), "variable sid is of the wrong type"),
+    (lambda ds: ds.__setitem__("t600", ds.t600.astype(np.int32)), "variable t600 is of the wrong type"),
+    (lambda ds: ds.attrs.__setitem__("featureType", "point"), "not a trajectory catalog"),
 ])
 def test_bad_catalogs_name_the_variable_and_the_storm(catalog, tmp_path, change, words):
     with pytest.raises(tarvo.InputError, match=words) as e:

@@ -34,6 +34,30 @@ def outputs(cases, world, tmp_path_factory):
     return root, tracks
 
 
+def test_forecast_file_has_exactly_the_catalog_schema(outputs):
+    root, tracks = outputs
+    raw = xr.open_dataset(root / "forecasts.nc", decode_times=False, decode_coords=False)
+    per_sample = {"time": "hours since 1970-01-01 00:00:00", "lat": "degrees_north", "lon": "degrees_east",
+                  "max_sustained_wind": "knot", "central_pressure": "hPa", "environmental_pressure": "hPa",
+                  "radius_max_wind": "nautical_mile", "time_step": "h", "basin": None}
+    per_storm = {"storm", "sid", "name", "data_provider", "orig_event_flag", "id_no", "category",
+                 "max_sustained_wind_unit", "central_pressure_unit", "status"}
+    assert set(raw.variables) == set(per_sample) | per_storm | {"step"}
+    assert dict(raw.sizes) == {"storm": len(tracks), "step": raw.sizes["step"]}
+    for k, u in per_sample.items():
+        assert raw[k].dims == ("storm", "step") and raw[k].attrs.get("units") == u, k
+        assert raw[k].attrs.get("coordinates") == (None if k in ("time", "lat", "lon") else "time lat lon"), k
+    for k in per_storm:
+        assert raw[k].dims == ("storm",), k
+    assert raw.orig_event_flag.dtype == np.int8 and raw.category.dtype == np.int8
+    assert raw.sid.attrs["cf_role"] == "trajectory_id" and raw.time.attrs["calendar"] == "standard"
+    assert raw.attrs["featureType"] == "trajectory" and raw.attrs["Conventions"] == "CF-1.8"
+    assert raw.attrs["catalog_storms"] == len(tracks)
+    assert set(raw.data_provider.values) == {"tarvo"} and set(raw.max_sustained_wind_unit.values) == {"kn"}
+    assert set(raw.central_pressure_unit.values) == {"mb"}
+    assert np.isnan(raw.time.values[np.isnan(raw.max_sustained_wind.values)]).all()  # padding NaN everywhere
+
+
 def test_climada_files_have_climadas_schema_and_the_catalog_values(outputs, cases):
     root, _ = outputs
     assert sorted(p.name for p in (root / "climada").iterdir()) == [f"{c.name}.nc" for c in cases]

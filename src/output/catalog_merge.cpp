@@ -43,7 +43,16 @@ std::vector<std::string> strings(int ncid, int var, std::size_t n, const std::st
   return out;
 }
 
-ForecastIndex index_of(int ncid, const std::string& path) {
+// Small chunk caches for every variable of a file being read: memory stays
+// flat however many parts are joined.
+void small_caches(int ncid) {
+  int nvars = 0;
+  nc_inq_nvars(ncid, &nvars);
+  for (int v = 0; v < nvars; ++v) nc_set_var_chunk_cache(ncid, v, 1u << 20, 31, 0.75f);
+}
+
+// The file's index; its sids and statuses only `with_text`.
+ForecastIndex index_of(int ncid, const std::string& path, bool with_text) {
   ForecastIndex f;
   long long whole = -1;
   nc_type type;
@@ -70,31 +79,39 @@ ForecastIndex index_of(int ncid, const std::string& path) {
     if (f.storm[r] < 0 || static_cast<std::size_t>(f.storm[r]) >= f.catalog_storms)
       throw InputError(path, 0, "variable storm, row " + std::to_string(r) + ": index " + std::to_string(f.storm[r]) +
                                     " is outside the catalog of " + std::to_string(f.catalog_storms) + " storms");
-  f.sid = strings(ncid, sid, rows, path, "sid");
-  f.status = strings(ncid, status, rows, path, "status");
+  if (with_text) {
+    f.sid = strings(ncid, sid, rows, path, "sid");
+    f.status = strings(ncid, status, rows, path, "status");
+  }
   return f;
+}
+
+// The sid of row `row` of a forecast file, for a message.
+std::string sid_at(const std::string& path, std::size_t row) {
+  const OpenFile file(path);
+  return index_of(file.id, path, true).sid.at(row);
 }
 
 }  // namespace
 
 ForecastIndex read_forecast_index(const std::string& path) {
   const OpenFile file(path);
-  return index_of(file.id, path);
+  return index_of(file.id, path, true);
 }
 
 void merge_forecasts(const std::vector<std::string>& parts, const std::string& out) {
   if (parts.empty()) throw InputError(out, 0, "no parts to merge");
-  merge_forecasts(parts, out, 0, read_forecast_index(parts.front()).catalog_storms);
+  const OpenFile file(parts.front());
+  merge_forecasts(parts, out, 0, index_of(file.id, parts.front(), false).catalog_storms);
 }
 
 void merge_forecasts(const std::vector<std::string>& parts, const std::string& out, std::size_t first,
                      std::size_t count) {
   if (parts.empty()) throw InputError(out, 0, "no parts to merge");
-  std::vector<std::unique_ptr<OpenFile>> files;
   std::vector<ForecastIndex> index;
   for (const std::string& p : parts) {
-    files.push_back(std::make_unique<OpenFile>(p));
-    index.push_back(index_of(files.back()->id, p));
+    const OpenFile file(p);
+    index.push_back(index_of(file.id, p, false));
     if (index.back().catalog_storms != index.front().catalog_storms)
       throw InputError(p, 0, "a part of a catalog of " + std::to_string(index.back().catalog_storms) +
                                  " storms, but " + parts.front() + " is of one of " +
@@ -112,13 +129,13 @@ void merge_forecasts(const std::vector<std::string>& parts, const std::string& o
     for (std::size_t r = 0; r < index[p].storm.size(); ++r) {
       const std::size_t storm = static_cast<std::size_t>(index[p].storm[r]);
       if (storm < first || storm >= first + n)
-        throw InputError(parts[p], 0, "storm " + std::to_string(storm) + " (" + index[p].sid[r] +
+        throw InputError(parts[p], 0, "storm " + std::to_string(storm) + " (" + sid_at(parts[p], r) +
                                           ") is outside storms " + std::to_string(first) + " to " +
                                           std::to_string(first + n - 1) + " being merged");
       Place& at = place[storm - first];
       if (at.part >= 0) {
         const std::string& other = parts[static_cast<std::size_t>(at.part)];
-        throw InputError(parts[p], 0, "storm " + std::to_string(storm) + " (" + index[p].sid[r] + ") is " +
+        throw InputError(parts[p], 0, "storm " + std::to_string(storm) + " (" + sid_at(parts[p], r) + ") is " +
                                           (other == parts[p] ? "in this file twice (is it given twice?)"
                                                              : "also in " + other));
       }
@@ -135,13 +152,21 @@ void merge_forecasts(const std::vector<std::string>& parts, const std::string& o
                                  std::to_string(whole) + " storms)");
   }
   CatalogWriter writer(out, n, whole);
-  // Runs of consecutive rows of one part, a block at a time.
+  // Runs of consecutive rows of one part, a block at a time; one part open at a time.
+  std::unique_ptr<OpenFile> open;
+  std::size_t open_part = parts.size();
   for (std::size_t i = 0; i < n;) {
-    const Place first = place[i];
+    const Place start = place[i];
     std::size_t k = 1;
-    while (i + k < n && k < block_rows && place[i + k].part == first.part && place[i + k].row == first.row + k) ++k;
-    const std::size_t p = static_cast<std::size_t>(first.part);
-    writer.copy_rows(files[p]->id, parts[p], index[p].steps, first.row, i, k);
+    while (i + k < n && k < block_rows && place[i + k].part == start.part && place[i + k].row == start.row + k) ++k;
+    const std::size_t p = static_cast<std::size_t>(start.part);
+    if (p != open_part) {
+      open.reset();
+      open = std::make_unique<OpenFile>(parts[p]);
+      small_caches(open->id);
+      open_part = p;
+    }
+    writer.copy_rows(open->id, parts[p], index[p].steps, start.row, i, k);
     i += k;
   }
   writer.finish();

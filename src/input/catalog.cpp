@@ -90,6 +90,11 @@ void CatalogReader::adopt(int open_status) {
     ncid_ = -1;
     throw InputError(path_, 0, std::string("not a readable NetCDF catalog: ") + nc_strerror(open_status));
   }
+  // A small chunk cache for every variable: a catalog is read a chunk of
+  // storms at a time, once, and memory stays flat however large it is.
+  int nvars = 0;
+  nc_inq_nvars(ncid_, &nvars);
+  for (int v = 0; v < nvars; ++v) nc_set_var_chunk_cache(ncid_, v, 1u << 20, 31, 0.75f);
   try {
     check_layout();
   } catch (...) {

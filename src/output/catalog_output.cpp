@@ -18,6 +18,7 @@ constexpr const char* time_units = "hours since 1970-01-01 00:00:00";
 constexpr float knots_thresholds[] = {34.0f, 64.0f, 83.0f, 96.0f, 113.0f, 137.0f};
 constexpr float km_per_nautical_mile = 1.852f;
 constexpr float ambient_hpa = 1005.0f;
+constexpr std::size_t basin_chars = 2;  // a basin code: "al", "ep", ...
 
 }  // namespace
 
@@ -68,11 +69,14 @@ CatalogWriter::CatalogWriter(const std::string& path, std::size_t storms, std::s
   // The size of the catalog these storms belong to: parts of it are merged by it.
   const long long whole = static_cast<long long>(catalog_storms);
   file_.check(nc_put_att_longlong(file_.id(), NC_GLOBAL, "catalog_storms", NC_INT64, 1, &whole), "catalog_storms");
+  const int basin_strlen = file_.dimension("basin_strlen", basin_chars);
   auto define = [&](const char* name, nc_type type, bool sample, const char* units, bool coordinates) {
-    const int id = file_.variable(name, type, sample ? std::vector<int>{storm, step} : std::vector<int>{storm}, units);
+    std::vector<int> dims = sample ? std::vector<int>{storm, step} : std::vector<int>{storm};
+    if (type == NC_CHAR) dims.push_back(basin_strlen);
+    const int id = file_.variable(name, type, dims, units);
     // Chunks of 256 storms (by 128 samples) and a small cache: memory stays
     // flat however many storms the file holds.
-    const std::size_t chunk[] = {std::min<std::size_t>(storms > 0 ? storms : 1, 256), 128};
+    const std::size_t chunk[] = {std::min<std::size_t>(storms > 0 ? storms : 1, 256), 128, basin_chars};
     file_.check(nc_def_var_chunking(file_.id(), id, NC_CHUNKED, chunk), name);
     file_.check(nc_set_var_chunk_cache(file_.id(), id, 1u << 20, 31, 0.75f), name);
     if (coordinates) file_.text(id, "coordinates", "time lat lon");
@@ -88,7 +92,10 @@ CatalogWriter::CatalogWriter(const std::string& path, std::size_t storms, std::s
   define("environmental_pressure", NC_FLOAT, true, "hPa", true);
   define("radius_max_wind", NC_FLOAT, true, "nautical_mile", true);
   define("time_step", NC_FLOAT, true, "h", true);
-  define("basin", NC_STRING, true, nullptr, true);
+  // The basin of every sample as characters, a CF string that xarray decodes
+  // to str: variable-length strings a sample would cost HDF5 memory and time
+  // with every storm written.
+  file_.text(define("basin", NC_CHAR, true, nullptr, true), "_Encoding", "utf-8");
   file_.text(define("sid", NC_STRING, false, nullptr, false), "cf_role", "trajectory_id");
   for (const char* s : {"name", "data_provider", "max_sustained_wind_unit", "central_pressure_unit", "status"})
     define(s, NC_STRING, false, nullptr, false);
@@ -133,8 +140,13 @@ void CatalogWriter::write(std::size_t row, std::size_t index, const CatalogStorm
                          {"central_pressure", &r.pressure_hpa}, {"environmental_pressure", &r.environmental_hpa},
                          {"radius_max_wind", &r.rmw_nmi}, {"time_step", &r.time_step_h}})
     check(nc_put_vara_float(ncid_, var(v), start, count, data->data()), v);
-  std::vector<const char*> basins(m, r.basin.c_str());
-  check(nc_put_vara_string(ncid_, var("basin"), start, count, basins.data()), "basin");
+  std::string basins;
+  for (std::size_t k = 0; k < m; ++k) {
+    basins += r.basin.substr(0, basin_chars);
+    basins.resize((k + 1) * basin_chars, '\0');
+  }
+  const std::size_t text_start[] = {row, 0, 0}, text_count[] = {1, m, basin_chars};
+  check(nc_put_vara_text(ncid_, var("basin"), text_start, text_count, basins.data()), "basin");
 }
 
 void CatalogWriter::copy_rows(int src, const std::string& src_path, std::size_t src_steps, std::size_t src_row,
@@ -159,12 +171,12 @@ void CatalogWriter::copy_rows(int src, const std::string& src_path, std::size_t 
     int src_ndims;
     nc_inq_var(src, from, nullptr, &src_type, &src_ndims, nullptr, nullptr);
     if (src_type != type || src_ndims != ndims) fail("of another type or shape than tarvo writes");
-    const std::size_t steps = ndims == 2 ? src_steps : 1;
+    const std::size_t steps = ndims >= 2 ? src_steps : 1;
     if (ndims == 2 && steps == 0) continue;
     std::size_t size = 0;
     nc_inq_type(ncid_, type, nullptr, &size);
-    buffer.resize(count * steps * size);
-    const std::size_t from_start[] = {src_row, 0}, to_start[] = {row, 0}, n[] = {count, steps};
+    buffer.resize(count * steps * (ndims == 3 ? basin_chars : 1) * size);
+    const std::size_t from_start[] = {src_row, 0, 0}, to_start[] = {row, 0, 0}, n[] = {count, steps, basin_chars};
     int status = nc_get_vara(src, from, from_start, n, buffer.data());
     if (status != NC_NOERR) fail(std::string("cannot read: ") + nc_strerror(status));
     status = nc_put_vara(ncid_, v, to_start, n, buffer.data());

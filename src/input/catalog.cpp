@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <cmath>
 #include <map>
+#include <type_traits>
 
 #include "input/input_error.hpp"
 
@@ -210,20 +211,21 @@ std::vector<CatalogStorm> CatalogReader::read(std::size_t first, std::size_t cou
     return d;
   };
   const std::vector<int> years = optional_ints("year"), numbers = optional_ints("cyclone_number");
-  auto doubles = [&](const char* v, bool per_fix) {
-    std::vector<double> d(count * (per_fix ? steps_ : 1));
+  // A variable's values for the storms read (and their fixes, per_fix), as T.
+  auto values = [&](auto zero, const char* v, bool per_fix) {
+    using T = decltype(zero);
+    std::vector<T> d(count * (per_fix ? steps_ : 1));
     const std::size_t start[] = {first, 0}, n[] = {count, steps_};
-    const int status = d.empty() ? NC_NOERR : nc_get_vara_double(ncid_, var(v), start, n, d.data());
+    int status = NC_NOERR;
+    if (!d.empty()) {
+      if constexpr (std::is_same_v<T, double>) status = nc_get_vara_double(ncid_, var(v), start, n, d.data());
+      else status = nc_get_vara_float(ncid_, var(v), start, n, d.data());
+    }
     if (status != NC_NOERR) throw InputError(path_, 0, std::string("variable ") + v + ": " + nc_strerror(status));
     return d;
   };
-  auto floats = [&](const char* v, bool per_fix) {
-    std::vector<float> d(count * (per_fix ? steps_ : 1));
-    const std::size_t start[] = {first, 0}, n[] = {count, steps_};
-    const int status = d.empty() ? NC_NOERR : nc_get_vara_float(ncid_, var(v), start, n, d.data());
-    if (status != NC_NOERR) throw InputError(path_, 0, std::string("variable ") + v + ": " + nc_strerror(status));
-    return d;
-  };
+  auto doubles = [&](const char* v, bool per_fix) { return values(0.0, v, per_fix); };
+  auto floats = [&](const char* v, bool per_fix) { return values(0.0f, v, per_fix); };
   const std::vector<double> ref = doubles("reference_time", false), time = doubles("time", true);
   std::vector<std::vector<float>> fix;
   for (const CatalogFixField& f : fix_fields) fix.push_back(floats(f.name, true));

@@ -4,7 +4,9 @@
 
 #include <cmath>
 #include <cstdio>
+#include <cstdint>
 #include <cstring>
+#include <set>
 #include <vector>
 
 #include "helpers.hpp"
@@ -126,6 +128,62 @@ TEST(OceanColumn, LanesInterpolateAsSingleLookUps) {
     EXPECT_EQ(c.strat[l], one.strat) << l;
     EXPECT_EQ(c.elev[l], one.elev) << l;
   }
+}
+
+bool same_bits(float a, float b) { return std::memcmp(&a, &b, sizeof a) == 0; }
+
+// A vector's look-ups read from a window of samples in registers when every
+// hint still holds; from any hints, the columns and the intervals left in
+// the hints are those of one plain look-up at a time, NaN included.
+template <class V>
+void check_windowed_look_ups() {
+  constexpr int w = sizeof(V) / sizeof(float);
+  constexpr int n = 40, last = n + 20;
+  float dist[last + 1] = {}, mld[last + 1] = {}, strat[last + 1] = {}, elev[last + 1] = {};
+  for (int k = 1; k <= n; ++k) {
+    dist[k] = static_cast<float>(k / 3) * 0.7f + static_cast<float>(k) * 0.11f;  // repeats too
+    mld[k] = 20.0f + 3.0f * std::sin(0.3f * k);
+    strat[k] = 1.0f + 0.01f * k;
+    elev[k] = -4000.0f + 37.0f * k;
+  }
+  dist[7] = dist[6];  // a storm standing still
+  const SampleColumns s{n, dist, mld, strat, elev, true, last};
+  std::uint32_t seed = 12345;
+  auto uniform = [&] { return static_cast<float>((seed = seed * 1664525u + 1013904223u) >> 8) / 16777216.0f; };
+  int windowed = 0;
+  for (int trial = 0; trial < 3000; ++trial) {
+    V x;
+    const float start = -1.0f + uniform() * (dist[n] + 2.0f);
+    const float spacing = trial % 3 == 0 ? 0.5f * uniform() : 0.02f * uniform();
+    for (int l = 0; l < w; ++l) x[l] = start + spacing * static_cast<float>(l);
+    if (trial % 97 == 0) x[w / 2] = NAN;
+    int hint[w], plain[w];
+    for (int l = 0; l < w; ++l) {
+      plain[l] = sample_beyond(s, x[l]);
+      // Mostly the right interval or one off, sometimes none or out of range.
+      const int off = trial % 5 == 0 ? static_cast<int>(uniform() * 5.0f) - 2 : 0;
+      hint[l] = trial % 41 == 0 ? 0 : plain[l] + off;
+    }
+    bool all_right = true;
+    for (int l = 0; l < w; ++l) all_right &= hint[l] == plain[l];
+    windowed += all_right;
+    const OceanColumnsOf<V> c = ocean_columns_near<V>(s, x, hint);
+    for (int l = 0; l < w; ++l) {
+      const OceanColumn one = ocean_column_at(s, x[l]);
+      ASSERT_EQ(hint[l], plain[l]) << trial << " lane " << l;
+      ASSERT_TRUE(same_bits(c.mld[l], one.mld) && same_bits(c.strat[l], one.strat) &&
+                  same_bits(c.elev[l], one.elev))
+          << trial << " lane " << l << " x " << x[l];
+    }
+  }
+  EXPECT_GT(windowed, 1000);  // the window was taken often
+}
+
+TEST(OceanColumn, WindowedLookUpsOfEightAndSixteenLanesGiveThePlainAnswer) {
+  typedef float Eight __attribute__((vector_size(32)));
+  typedef float Sixteen __attribute__((vector_size(64)));
+  check_windowed_look_ups<Eight>();
+  check_windowed_look_ups<Sixteen>();
 }
 
 // ---------------------------------------------------------------- forcing
@@ -275,6 +333,68 @@ TEST(GaussSeidel, StopsAtTheSweepCapWithoutError) {
   float sol[52] = {}, sweep[52] = {}, cin[52], cout[52], rhs[52], dinv[52];
   for (int j = 0; j < 52; ++j) cin[j] = cout[j] = 1.0f, rhs[j] = 1.0f, dinv[j] = 1.0f / 2.000001f;
   EXPECT_EQ(gauss_seidel_inward(sol, sweep, cin, cout, rhs, dinv, 49, 1.0f, 0.0f), max_sweeps);
+}
+
+// Systems swept together get, each, the very sweeps it gets alone: the same
+// count, solution and sweep bits, also when one stops at the sweep cap and
+// the others long before it.
+TEST(GaussSeidel, SystemsSweptTogetherAsEachAlone) {
+  constexpr int K = 4;
+  float cin[K][52], cout[K][52], rhs[K][52], dinv[K][52];
+  float sol[K][52], sweep[K][52], sol1[K][52], sweep1[K][52];
+  for (int k = 0; k < K; ++k) {
+    for (int j = 0; j < 52; ++j) {
+      cin[k][j] = 1.0f + 0.01f * j * k;
+      cout[k][j] = 1.2f - 0.1f * k;
+      rhs[k][j] = std::sin(0.1f * j + k) * (k == 2 ? 0.0f : 1e-3f * (k + 1));
+      dinv[k][j] = 1.0f / (0.5f + cin[k][j] + cout[k][j]);
+      sol[k][j] = sol1[k][j] = 0.01f * std::cos(0.3f * j * (k + 1));
+      sweep[k][j] = sweep1[k][j] = 0.02f * k;
+    }
+  }
+  for (int j = 0; j < 52; ++j) {  // system 3 never settles: the cap stops it
+    cin[3][j] = cout[3][j] = rhs[3][j] = 1.0f;
+    dinv[3][j] = 1.0f / 2.000001f;
+  }
+  auto bc_weight = [](int k) { return k == 3 ? 1.0f : 0.8f + 0.05f * k; };
+  auto bc_add = [](int k) { return k == 3 ? 0.0f : 1e-3f * k; };
+  SweepSystem systems[K];
+  int together[K];
+  for (int k = 0; k < K; ++k)
+    systems[k] = {sol[k], sweep[k], cin[k], cout[k], rhs[k], dinv[k], bc_weight(k), bc_add(k)};
+  gauss_seidel_inward<float, K>(systems, 49, together);
+  std::set<int> counts;
+  for (int k = 0; k < K; ++k) {
+    const int alone =
+        gauss_seidel_inward(sol1[k], sweep1[k], cin[k], cout[k], rhs[k], dinv[k], 49, bc_weight(k), bc_add(k));
+    EXPECT_EQ(together[k], alone) << k;
+    counts.insert(alone);
+    EXPECT_EQ(std::memcmp(sol[k], sol1[k], sizeof sol[k]), 0) << k;
+    EXPECT_EQ(std::memcmp(sweep[k], sweep1[k], sizeof sweep[k]), 0) << k;
+  }
+  EXPECT_GE(counts.size(), 3u);  // they stopped after different numbers of sweeps
+  EXPECT_EQ(counts.count(max_sweeps), 1u);
+}
+
+TEST(SurfacePressure, StormsIntegratedTogetherAsEachAlone) {
+  constexpr int K = 3;
+  float pv[K][52] = {}, pv1[K][52] = {}, R[K][52], rl2[K][52], ru2[K][52], s[K][52];
+  PressureColumn columns[K];
+  for (int k = 0; k < K; ++k) {
+    const float dR = 0.0174f + 0.001f * k;
+    for (int j = 1; j <= 50; ++j) {
+      R[k][j] = dR * (j - 1);
+      rl2[k][j] = (0.9f - 0.05f * k) * R[k][j] * R[k][j];
+      ru2[k][j] = R[k][j] * R[k][j] + 1e-3f;
+      s[k][j] = 0.01f * std::cos(0.2f * j + k);
+    }
+    columns[k] = {pv[k], R[k], rl2[k], ru2[k], s[k], dR};
+  }
+  surface_pressure<float, K>(columns, 50);
+  for (int k = 0; k < K; ++k) {
+    surface_pressure(pv1[k], R[k], rl2[k], ru2[k], s[k], 0.0174f + 0.001f * k, 50);
+    EXPECT_EQ(std::memcmp(pv[k], pv1[k], sizeof pv[k]), 0) << k;
+  }
 }
 
 TEST(SurfacePressure, AreaMeanRemovedAndEdgesRepeated) {

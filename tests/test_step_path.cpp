@@ -122,6 +122,64 @@ TEST(StepPaths, TheWholeRunEntryPointGivesTheSameBytesAsSteppingOnEveryPath) {
   }
 }
 
+// Runs stepping together, storm_lanes at a time, each with its own clock
+// and end, a finished one's place taken by the next: every run ends with the
+// bits it gets alone on the scalar path, on every path. Among them: storms
+// cut short at different hours, one stopped by a negative squared radius at
+// its first step, and one with nothing to step.
+TEST(StepPaths, RunsSteppedTogetherEndWithTheirOwnBitsOnEveryPath) {
+  const World& w = world();
+  ASSERT_EQ(w.cases.size(), 3u);
+  constexpr int n = 9;
+  auto make = [&](int i, const StepPath* p) {
+    auto run = std::make_unique<tarvo::Run>(*w.grids, w.cases[i % 3]);
+    run->progress = nullptr;
+    run->path = p;
+    prepare_case(*run);
+    if (i >= 3 && i < 7) run->end_time = run->end_time * (0.3 + 0.15 * i);  // ends at other hours
+    if (i == 7) run->rsq_lower_old[5] = -1.0f;
+    if (i == 8) run->end_time = run->model_time - 1.0;
+    return run;
+  };
+  std::vector<std::unique_ptr<tarvo::Run>> alone;
+  std::vector<RunEnd> alone_end;
+  for (int i = 0; i < n; ++i) {
+    alone.push_back(make(i, find_step_path("scalar")));
+    alone_end.push_back(alone.back()->run_model());
+  }
+  ASSERT_EQ(alone_end[7], RunEnd::negative_radius);
+  ASSERT_EQ(alone[8]->n_steps, 0);
+  for (const StepPath* p : supported_step_paths()) {
+    struct Feed {
+      std::vector<std::unique_ptr<tarvo::Run>> runs;
+      std::size_t given = 0;
+      std::vector<std::pair<tarvo::Run*, RunEnd>> ended;
+    } feed;
+    for (int i = 0; i < n; ++i) feed.runs.push_back(make(i, p));
+    tarvo::Run::run_models({[](void* c) -> tarvo::Run* {
+                       Feed& f = *static_cast<Feed*>(c);
+                       return f.given < f.runs.size() ? f.runs[f.given++].get() : nullptr;
+                     },
+                     [](void* c, tarvo::Run* r, RunEnd end) { static_cast<Feed*>(c)->ended.emplace_back(r, end); },
+                     &feed},
+                    *p);
+    ASSERT_EQ(feed.ended.size(), static_cast<std::size_t>(n)) << p->name;
+    EXPECT_NE(feed.ended.front().first, feed.runs.front().get()) << "they end in the order they end";
+    for (int i = 0; i < n; ++i) {
+      const tarvo::Run& r = *feed.runs[i];
+      RunEnd end = RunEnd::finished;
+      int times = 0;
+      for (const auto& [run, e] : feed.ended)
+        if (run == &r) end = e, ++times;
+      EXPECT_EQ(times, 1) << p->name << " run " << i;
+      EXPECT_EQ(end, alone_end[i]) << p->name << " run " << i;
+      EXPECT_EQ(r.n_steps, alone[i]->n_steps) << p->name << " run " << i;
+      EXPECT_TRUE(state_bits(r) == state_bits(*alone[i])) << p->name << " run " << i;
+      EXPECT_EQ(r.track_output_text(), alone[i]->track_output_text()) << p->name << " run " << i;
+    }
+  }
+}
+
 // The paths are compiled from one source with different instructions: were
 // any function of one path's object also defined in another's, the linker
 // would keep one copy for all, and a path could run another's instructions.

@@ -34,84 +34,176 @@ inline V momentum_mixing(int j, const float* R, const float* R2, const float* r2
 inline constexpr int max_sweeps = 1000;
 inline constexpr float sweep_tolerance = 1e-05f;
 
-// Gauss-Seidel sweeps from the outer boundary inward for
-//   (1/diag_inv(j)) P(j) = c_out(j) P(j+1) + c_in(j) P(j-1) + rhs(j),  j = 2..last,
+// One tridiagonal system for the Gauss-Seidel sweeps below (1-based ring
+// arrays, rings 2..last):
+//   (1/diag_inv(j)) P(j) = c_out(j) P(j+1) + c_in(j) P(j-1) + rhs(j),
 // with P(1) = solution(1) and the outer value P(last+1) = bc_weight P(last) + bc_add.
 // `solution` holds the start (the previous solution) and receives the result;
 // `sweep` holds the sweep in progress (its element last+1 is the boundary value,
 // and element last the previous sweep's, carried from call to call).
-// Stops when the largest change is below the tolerance or after max_sweeps;
-// returns the number of sweeps.
-// The largest change is a value only, so lanes of V (last - 1 rings, a multiple
-// of its width) find it in any order.
+struct SweepSystem {
+  float* solution;
+  float* sweep;
+  const float* c_in;
+  const float* c_out;
+  const float* rhs;
+  const float* diag_inv;
+  float bc_weight, bc_add;
+};
+
+// Gauss-Seidel sweeps from the outer boundary inward for K independent
+// systems at once: each sweep is a chain from ring to ring, and K chains side
+// by side keep the processor busy where one would wait. Each system stops on
+// its own, when its largest change is below the tolerance or after
+// max_sweeps, and gets the very sweeps it would get alone; `sweeps[k]`
+// receives their number. A finished system's place sweeps zeros until all
+// have finished. The largest change is a value only, so the lanes of V
+// (last - 1 rings, a multiple of its width) find it in any order.
+template <class V, int K>
+inline void gauss_seidel_inward(const SweepSystem* systems, int last, int* sweeps) {
+  constexpr int cap = 128;  // rings at most
+  SweepSystem s[K];
+  int n[K];
+  bool going[K];
+  float zeros[cap + 2], scrap[cap + 2];
+  bool zeros_set = false;
+  int left = K;
+  if (last > cap) return;
+#pragma GCC unroll 8
+  for (int k = 0; k < K; ++k) {
+    s[k] = systems[k];
+    n[k] = 0;
+    going[k] = true;
+  }
+  for (;;) {
+    float outer[K];  // P(j+1) of this sweep of each system, kept in registers
+#pragma GCC unroll 8
+    for (int k = 0; k < K; ++k) {
+      n[k] += going[k];
+      s[k].sweep[last + 1] = s[k].bc_weight * s[k].sweep[last] + s[k].bc_add;
+      outer[k] = s[k].sweep[last + 1];
+    }
+    for (int j = last; j >= 2; --j) {
+#pragma GCC unroll 8
+      for (int k = 0; k < K; ++k) {
+        outer[k] = (s[k].c_in[j] * s[k].solution[j - 1] + s[k].c_out[j] * outer[k] + s[k].rhs[j]) *
+                   s[k].diag_inv[j];
+        s[k].sweep[j] = outer[k];
+      }
+    }
+    for (int k = 0; k < K; ++k) {
+      if (!going[k]) continue;
+      float* const sol = s[k].solution;
+      const float* const sw = s[k].sweep;
+      V largest = splat<V>(0.0f);
+      for_rings<V>(2, last, [&](int j) {
+        const V d = abs_of(load<V>(sw + j) - load<V>(sol + j));
+        largest = max_of(d, largest);
+        store(sol + j, load<V>(sw + j));
+      });
+      float lanes_of_largest[width_of<V>];
+      store(lanes_of_largest, largest);
+      float change = 0.0f;
+      for (const float d : lanes_of_largest) change = max_of(d, change);
+      if (change < sweep_tolerance || n[k] >= max_sweeps) {
+        going[k] = false;
+        sweeps[k] = n[k];
+        if (--left == 0) return;
+        if (!zeros_set) {
+          for (float& z : zeros) z = 0.0f;
+          zeros_set = true;
+        }
+        s[k] = {scrap, scrap, zeros, zeros, zeros, zeros, 0.0f, 0.0f};
+      }
+    }
+  }
+}
+
+// The same for one system; returns the number of sweeps.
 template <class V = float>
 inline int gauss_seidel_inward(float* solution, float* sweep, const float* c_in,
                                const float* c_out, const float* rhs, const float* diag_inv,
                                int last, float bc_weight, float bc_add) {
-  int n = 0;
-  for (;;) {
-    ++n;
-    sweep[last + 1] = bc_weight * sweep[last] + bc_add;
-    float outer = sweep[last + 1];  // P(j+1) of this sweep, kept in a register
-    for (int j = last; j >= 2; --j) {
-      outer = (c_in[j] * solution[j - 1] + c_out[j] * outer + rhs[j]) * diag_inv[j];
-      sweep[j] = outer;
-    }
-    V largest = splat<V>(0.0f);
-    for_rings<V>(2, last, [&](int j) {
-      const V d = abs_of(load<V>(sweep + j) - load<V>(solution + j));
-      largest = max_of(d, largest);
-      store(solution + j, load<V>(sweep + j));
-    });
-    float lanes_of_largest[width_of<V>];
-    store(lanes_of_largest, largest);
-    float change = 0.0f;
-    for (const float d : lanes_of_largest) change = max_of(d, change);
-    if (change < sweep_tolerance || n >= max_sweeps) return n;
-  }
+  const SweepSystem system{solution, sweep, c_in, c_out, rhs, diag_inv, bc_weight, bc_add};
+  int sweeps = 0;
+  gauss_seidel_inward<V, 1>(&system, last, &sweeps);
+  return sweeps;
 }
+
+// The state one surface-pressure integration reads and writes (1-based ring
+// arrays): the potential radius, the lower- and upper-level squared radii and
+// the saturation entropy in, with the ring spacing dR; the surface-pressure
+// variable out.
+struct PressureColumn {
+  float* pv;
+  const float* R;
+  const float* rl2;
+  const float* ru2;
+  const float* s_sat;
+  float dR;
+};
 
 // Surface-pressure variable of rings 1..n, integrated outward from ring 2 from
 // the lower- and upper-level squared radii and the saturation entropy, with its
 // area mean over the lower level (out to ring n-1) removed; rings 1 and n
-// repeat rings 2 and n-1.
-// The outward integration is sequential; its per-ring terms are not and are
-// formed first, for rings 2..n-1 (n - 2 of them, a multiple of V's lanes).
+// repeat rings 2 and n-1. K storms at once (n rings each): the per-ring
+// terms are formed first, for rings 2..n-1 (n - 2 of them, a multiple of V's
+// lanes), then the K sequential outward integrations run side by side.
+template <class V, int K>
+inline void surface_pressure(const PressureColumn* columns, int n) {
+  constexpr int cap = 128;  // rings at most
+  float E[cap + 2], lift[K][cap + 1], inner[K][cap + 1], outer[K][cap + 1], area[K][cap + 1];
+  if (n > cap) return;
+  for (int k = 0; k < K; ++k) {
+    const PressureColumn& c = columns[k];
+    auto energy = [&](int j) {
+      const V Rj = load<V>(c.R + j);
+      const V r2 = Rj * Rj;
+      const V l2 = load<V>(c.rl2 + j);
+      return 0.0625f * ((r2 * r2) / l2 + l2);
+    };
+    E[1] = 0.0f;  // E(1) = 0
+    for_rings<V>(2, n - 1, [&](int j) { store(E + j, energy(j)); });
+    E[n] = 0.0f;  // reached only by ring n-1's outer term, which the integration never uses
+    for_rings<V>(2, n - 1, [&](int j) {
+      const V Rj = load<V>(c.R + j);
+      const V R3 = (Rj * Rj) * Rj;
+      const V e_prev = load<V>(E + j - 1), e_j = load<V>(E + j), e_next = load<V>(E + j + 1);
+      store(lift[k] + j, 0.5f * c.dR * R3 / load<V>(c.ru2 + j));
+      store(inner[k] + j, select(ring_index<V>(j) > 2, e_prev + e_j + load<V>(c.s_sat + j), e_j + c.s_sat[2]));
+      store(outer[k] + j, e_j + e_next + load<V>(c.s_sat + j + 1));
+      store(area[k] + j, load<V>(c.rl2 + j + 1) - load<V>(c.rl2 + j));
+    });
+  }
+  float S[K], p[K];  // p: pv(j) of each storm, kept in a register
+#pragma GCC unroll 8
+  for (int k = 0; k < K; ++k) {
+    columns[k].pv[2] = 0.0f;
+    S[k] = p[k] = 0.0f;
+  }
+  for (int j = 2; j <= n - 2; ++j) {
+#pragma GCC unroll 8
+    for (int k = 0; k < K; ++k) {
+      p[k] = p[k] + lift[k][j] + inner[k][j] - outer[k][j];
+      columns[k].pv[j + 1] = p[k];
+      S[k] = S[k] + area[k][j] * p[k];
+    }
+  }
+  for (int k = 0; k < K; ++k) {
+    float* const pv = columns[k].pv;
+    const float mean = S[k] / columns[k].rl2[n - 1];
+    for_rings<V>(2, n - 1, [&](int j) { store(pv + j, load<V>(pv + j) - mean); });
+    pv[1] = pv[2];
+    pv[n] = pv[n - 1];
+  }
+}
+
+// The same for one storm.
 template <class V = float>
 inline void surface_pressure(float* pv, const float* R, const float* rl2, const float* ru2,
                              const float* s_sat, float dR, int n) {
-  constexpr int cap = 128;  // rings at most
-  float E[cap + 2], lift[cap + 1], inner[cap + 1], outer[cap + 1], area[cap + 1];
-  if (n > cap) return;
-  auto energy = [&](int j) {
-    const V Rj = load<V>(R + j);
-    const V r2 = Rj * Rj;
-    const V l2 = load<V>(rl2 + j);
-    return 0.0625f * ((r2 * r2) / l2 + l2);
-  };
-  E[1] = 0.0f;  // E(1) = 0
-  for_rings<V>(2, n - 1, [&](int j) { store(E + j, energy(j)); });
-  E[n] = 0.0f;  // reached only by ring n-1's outer term, which the integration never uses
-  for_rings<V>(2, n - 1, [&](int j) {
-    const V Rj = load<V>(R + j);
-    const V R3 = (Rj * Rj) * Rj;
-    const V e_prev = load<V>(E + j - 1), e_j = load<V>(E + j), e_next = load<V>(E + j + 1);
-    store(lift + j, 0.5f * dR * R3 / load<V>(ru2 + j));
-    store(inner + j, select(ring_index<V>(j) > 2, e_prev + e_j + load<V>(s_sat + j), e_j + s_sat[2]));
-    store(outer + j, e_j + e_next + load<V>(s_sat + j + 1));
-    store(area + j, load<V>(rl2 + j + 1) - load<V>(rl2 + j));
-  });
-  pv[2] = 0.0f;
-  float S = 0.0f, p = 0.0f;  // p: pv(j), kept in a register
-  for (int j = 2; j <= n - 2; ++j) {
-    p = p + lift[j] + inner[j] - outer[j];
-    pv[j + 1] = p;
-    S = S + area[j] * p;
-  }
-  const float mean = S / rl2[n - 1];
-  for_rings<V>(2, n - 1, [&](int j) { store(pv + j, load<V>(pv + j) - mean); });
-  pv[1] = pv[2];
-  pv[n] = pv[n - 1];
+  const PressureColumn column{pv, R, rl2, ru2, s_sat, dR};
+  surface_pressure<V, 1>(&column, n);
 }
 
 }  // namespace

@@ -132,6 +132,42 @@ inline V gather(const float* p, IndexOf<V> index) {
   }
 }
 
+// w[index] lane by lane, for indices 0 .. lanes - 1: a register permute.
+template <class V>
+inline V permute(V w, IndexOf<V> index) {
+  if constexpr (is_vector<V>) {
+#if defined(__clang__)
+    V v;
+    for (int l = 0; l < width_of<V>; ++l) v[l] = w[index[l]];
+    return v;
+#else
+    return __builtin_shuffle(w, index);
+#endif
+  } else {
+    return w;
+  }
+}
+
+// Whether every lane of a comparison holds.
+template <class M>
+inline bool all_lanes(M m) {
+  if constexpr (std::is_same_v<M, bool>) {
+    return m;
+  } else {
+    constexpr int w = sizeof(M) / sizeof(int);
+#if defined(__AVX512F__)
+    if constexpr (w == 16) return _mm512_test_epi32_mask((__m512i)m, (__m512i)m) == 0xFFFF;
+#endif
+#if defined(__AVX__)
+    if constexpr (w == 8) return _mm256_movemask_ps((__m256)m) == 0xFF;
+#endif
+    if constexpr (w == 4) return _mm_movemask_ps((__m128)m) == 0xF;
+    int all = -1;
+    for (int l = 0; l < w; ++l) all &= m[l];
+    return all != 0;
+  }
+}
+
 // The first operand only where strictly greater (smaller): ties and NaN give
 // the second. Either operand may be a float, the other a vector.
 template <class A, class B>

@@ -14,6 +14,7 @@ struct SampleColumns {
   const float* strat;  // stratification
   const float* elev;   // surface elevation
   bool sorted;         // dist never decreases: the interval may be found by bisection
+  int last = 0;        // the last index the arrays hold (0: not known)
 };
 
 struct OceanColumn {
@@ -73,21 +74,81 @@ struct OceanColumnsOf {
   V mld, strat, elev;
 };
 
+// Sample values p[index] lane by lane, as gathered from memory.
+struct GatheredSamples {
+  template <class V>
+  V at(const float* p, IndexOf<V> index) const {
+    return gather<V>(p, index);
+  }
+};
+
+// The same from one window of a vector's width of neighbouring samples,
+// base + 0 .. base + lanes - 1, held in a register.
+struct WindowOfSamples {
+  int base;
+  template <class V>
+  V at(const float* p, IndexOf<V> index) const {
+    return permute<V>(load<V>(p + base), index - base);
+  }
+};
+
 // The column a distance x along the track: linear in x between the samples
 // around it, the last sample's values at or beyond the second-to-last sample,
 // extrapolated from samples 1 and 2 before the first. `found` is
-// sample_beyond's answer for x (per lane for a vector of distances).
-template <class V>
-inline OceanColumnsOf<V> ocean_columns_at(const SampleColumns& s, V x, IndexOf<V> found) {
+// sample_beyond's answer for x (per lane for a vector of distances); `samples`
+// fetches the sample values around it.
+template <class V, class Samples = GatheredSamples>
+inline OceanColumnsOf<V> ocean_columns_at(const SampleColumns& s, V x, IndexOf<V> found,
+                                          Samples samples = {}) {
   const IndexOf<V> k = select(found > s.n, s.n, found);
   const IndexOf<V> g = select(k < 1, 1, k);  // in bounds also for fewer than two samples
-  const V a = gather<V>(s.dist, g) - x;
-  const V b = x - gather<V>(s.dist, g - 1);
-  const V d = gather<V>(s.dist, g) - gather<V>(s.dist, g - 1);
+  auto sample = [&](const float* v, IndexOf<V> i) { return samples.template at<V>(v, i); };
+  const V a = sample(s.dist, g) - x;
+  const V b = x - sample(s.dist, g - 1);
+  const V d = sample(s.dist, g) - sample(s.dist, g - 1);
   auto at = [&](const float* v) {
-    return select(k < s.n, (a * gather<V>(v, g - 1) + b * gather<V>(v, g)) / d, v[s.n]);
+    return select(k < s.n, (a * sample(v, g - 1) + b * sample(v, g)) / d, v[s.n]);
   };
   return {at(s.mld), at(s.strat), at(s.elev)};
+}
+
+// The columns at the distances x of neighbouring rings, each lane's interval
+// searched on from `hint` (that ring's interval the step before, updated).
+// A ring's distance moves little from one step to the next: when every
+// lane's interval is still its hint and all of them lie within one vector's
+// width of samples, the check and the interpolation read that window from
+// registers; otherwise each lane searches alone. Same answer either way.
+template <class V>
+inline OceanColumnsOf<V> ocean_columns_near(const SampleColumns& s, V x, int* hint) {
+  constexpr int w = width_of<V>;
+  if constexpr (w >= 8) {
+    int lo = hint[0], hi = hint[0];
+    for (int l = 1; l < w; ++l) {
+      lo = min_of(hint[l], lo);
+      hi = max_of(hint[l], hi);
+    }
+    // The window holds samples base .. base + w - 1: every hint and the one
+    // before it, and sample n - 1 for a lane beyond the last.
+    const int base = min_of(lo, s.n) - 1;
+    if (s.sorted && s.n >= 2 && lo >= 2 && hi <= s.n + 1 && hi - base < w && base + w - 1 <= s.last) {
+      const WindowOfSamples window{base};
+      const IndexOf<V> h = load_indices<V>(hint);
+      // The interval holds when the sample before it does not exceed x (or
+      // it is the first) and its own does (or none does).
+      const auto held = ((h == 2) | !(window.at<V>(s.dist, h - 1) > x)) &
+                        ((h == s.n + 1) | (window.at<V>(s.dist, h) > x));
+      if (all_lanes(held)) return ocean_columns_at<V>(s, x, h, window);
+    }
+  }
+  for (int l = 0; l < w; ++l) {
+    float xl;
+    if constexpr (w == 1)
+      xl = x;
+    else
+      xl = x[l];
+    hint[l] = sample_beyond(s, xl, hint[l]);
+  }
+  return ocean_columns_at<V>(s, x, load_indices<V>(hint));
 }
 
 // The same for one distance; `hint` as for sample_beyond, and it receives

@@ -27,5 +27,6 @@ bool Run::finish_step() { return (this->*path->finish_step)(); }
 void Run::filter_and_rotate() { (this->*path->filter_and_rotate)(); }
 bool Run::step() { return (this->*path->step)(); }
 RunEnd Run::run_model() { return (this->*path->run_model)(); }
+void Run::run_models(const RunFeed& feed, const StepPath& path) { path.run_models(feed); }
 
 }  // namespace tarvo

@@ -39,6 +39,19 @@ struct ProgressSink {
   explicit operator bool() const { return report != nullptr; }
 };
 
+// Runs for a time loop that steps several at once (run_models): `next`
+// gives a run ready to step (initialised), or null when there are no more;
+// `finished` takes each back as it ends, in the order they end.
+struct RunFeed {
+  Run* (*next)(void* context);
+  void (*finished)(void* context, Run* run, RunEnd end);
+  void* context;
+};
+
+// How many runs step together in run_models: their sequential sweeps and
+// integrals run side by side.
+inline constexpr int storm_lanes = 4;
+
 // The run composes the stages' data: the inputs and the set-up it inherits
 // (input/case_inputs.hpp, setup/setup.hpp), the ring state and the step its own.
 class Run : public SetUp {
@@ -67,6 +80,9 @@ class Run : public SetUp {
   bool step();
   // The whole time loop.
   RunEnd run_model();
+  // The time loops of all the runs `feed` gives, storm_lanes at a time on
+  // `path`; each run's bits are those of its own run_model.
+  static void run_models(const RunFeed& feed, const StepPath& path = default_step_path());
 
   // The same phases on one path: V is the value type of its ring loops (a
   // float, or a vector of floats). Defined in model/time_step.cpp, which is
@@ -79,6 +95,11 @@ class Run : public SetUp {
   template <class V> void filter_and_rotate_on();
   template <class V> bool step_on();
   template <class V> RunEnd run_model_on();
+  // The parts of solve_circulation, and the step of K runs together.
+  template <class V> void circulation_terms_on();
+  template <class V> void find_rmw_on();
+  template <class V, int K> static void solve_circulations_on(Run* const* runs);
+  template <class V, int K> static void steps_on(Run* const* runs, bool* going);
 
   // ---- output ----
   void write_track_output() const;
@@ -160,7 +181,7 @@ class Run : public SetUp {
   // Sample columns as seen by ocean_column_at.
   SampleColumns columns() const {
     return {n_samp, samp_dist.data(), samp_mld.data(), samp_strat.data(), samp_elev.data(),
-            samp_dist_sorted};
+            samp_dist_sorted, sample_capacity};
   }
 };
 

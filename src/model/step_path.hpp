@@ -10,6 +10,7 @@ namespace tarvo {
 
 class Run;
 enum class RunEnd;
+struct RunFeed;
 
 struct StepPath {
   const char* name;  // "scalar", "sse", "avx2", "avx512"
@@ -22,6 +23,7 @@ struct StepPath {
   void (Run::*filter_and_rotate)();
   bool (Run::*step)();
   RunEnd (Run::*run_model)();
+  void (*run_models)(const RunFeed& feed);
 };
 
 // Every path this CPU can run, narrowest first.

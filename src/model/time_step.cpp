@@ -61,21 +61,27 @@ inline void each_ring(Body&& body) {
   for_rings<V>(first_ring, last_ring, body);
 }
 
-// Ocean look-ups at distances x[2..49]: the sample intervals, found in ring
-// order from each ring's previous interval (`found` keeps them).
-inline void find_samples(const SampleColumns& cols, const float* x, int* found) {
-  for (int i = first_ring; i <= last_ring; ++i) found[i] = sample_beyond(cols, x[i], found[i]);
-}
-
 }  // namespace
+
+// One time step of K storms together: each storm's ring loops one storm
+// after another, the sequential sweeps and integrals of all of them side by
+// side. going[k]: whether storm k goes on.
+template <class V, int K>
+void Run::steps_on(Run* const* runs, bool* going) {
+  for (int k = 0; k < K; ++k) {
+    runs[k]->step_forcing_on<V>();
+    runs[k]->friction_and_mixing_on<V>();
+  }
+  solve_circulations_on<V, K>(runs);
+  for (int k = 0; k < K; ++k) going[k] = runs[k]->update_rings_on<V>() && runs[k]->finish_step_on<V>();
+}
 
 template <class V>
 [[gnu::flatten]] bool Run::step_on() {
-  step_forcing_on<V>();
-  friction_and_mixing_on<V>();
-  solve_circulation_on<V>();
-  if (!update_rings_on<V>()) return false;
-  return finish_step_on<V>();
+  Run* const self = this;
+  bool going;
+  steps_on<V, 1>(&self, &going);
+  return going;
 }
 
 template <class V>
@@ -85,6 +91,49 @@ template <class V>
   }
   return stop_ring > 0 ? RunEnd::negative_radius : RunEnd::finished;
 }
+
+namespace {
+
+// The time loop of many runs, storm_lanes of them stepping together; each
+// run that ends leaves its place to the next the feed gives.
+template <class V>
+void run_models_on(const RunFeed& feed) {
+  constexpr int K = storm_lanes;
+  Run* lane[K];
+  bool going[K];
+  int m = 0;  // lanes in use, the first m
+  bool more = true;
+  auto end_of = [](const Run* r) { return r->stop_ring > 0 ? RunEnd::negative_radius : RunEnd::finished; };
+  for (;;) {
+    while (more && m < K) {
+      Run* r = feed.next(feed.context);
+      if (!r)
+        more = false;
+      else if (!(r->model_time <= r->end_time))
+        feed.finished(feed.context, r, RunEnd::finished);
+      else
+        lane[m++] = r;
+    }
+    if (m == 0) return;
+    static_assert(K == 4, "a case for each number of lanes in use");
+    switch (m) {
+      case 4: Run::steps_on<V, 4>(lane, going); break;
+      case 3: Run::steps_on<V, 3>(lane, going); break;
+      case 2: Run::steps_on<V, 2>(lane, going); break;
+      default: Run::steps_on<V, 1>(lane, going); break;
+    }
+    int kept = 0;
+    for (int k = 0; k < m; ++k) {
+      if (going[k])
+        lane[kept++] = lane[k];
+      else
+        feed.finished(feed.context, lane[k], end_of(lane[k]));
+    }
+    m = kept;
+  }
+}
+
+}  // namespace
 
 template <class V>
 [[gnu::flatten]] void Run::step_forcing_on() {
@@ -300,7 +349,39 @@ template <class V>
 
 template <class V>
 [[gnu::flatten]] void Run::solve_circulation_on() {
+  Run* const self = this;
+  solve_circulations_on<V, 1>(&self);
+}
+
+template <class V, int K>
+[[gnu::flatten]] void Run::solve_circulations_on(Run* const* runs) {
   constexpr int in = n_rings - 1;
+  SweepSystem systems[K];
+  PressureColumn columns[K];
+  for (int k = 0; k < K; ++k) {
+    Run& r = *runs[k];
+    r.circulation_terms_on<V>();
+    systems[k] = {r.circ_solution.data(), r.circ_sweep.data(), r.coef_in.data(), r.coef_out.data(),
+                  r.circ_rhs.data(), r.circ_diag_inv.data(), r.bc_weight,
+                  (1.0f - r.bc_weight) * r.downdraft_integral[in]};
+    columns[k] = {r.pressure_var.data(), r.ring_R.data(), r.rsq_lower.data(), r.rsq_upper.data(),
+                  r.s_sat.data(), r.dR};
+  }
+  // 2. Gauss-Seidel sweeps from the outer boundary inward.
+  int sweeps[K];
+  gauss_seidel_inward<V, K>(systems, in, sweeps);
+  // 3. Surface pressure variable, integrated outward, area mean removed.
+  surface_pressure<V, K>(columns, n_rings);
+  for (int k = 0; k < K; ++k) {
+    Run& r = *runs[k];
+    r.last_sweeps = sweeps[k];
+    r.total_sweeps += sweeps[k];
+    r.find_rmw_on<V>();
+  }
+}
+
+template <class V>
+[[gnu::flatten]] void Run::circulation_terms_on() {
   auto at = [](const RingArray& x, int j) { return load<V>(&x[j]); };
   // 1. Coefficients and forcing of the tridiagonal system.
   each_ring<V>([&](int j) {
@@ -320,17 +401,12 @@ template <class V>
                             at(diff_s_sat, j));
     store(&circ_diag_inv[j], 1.0f / (Q + c_in + c_out));
   });
+}
 
-  // 2. Gauss-Seidel sweeps from the outer boundary inward.
-  last_sweeps = gauss_seidel_inward<V>(circ_solution.data(), circ_sweep.data(), coef_in.data(),
-                                    coef_out.data(), circ_rhs.data(), circ_diag_inv.data(), in,
-                                    bc_weight, (1.0f - bc_weight) * downdraft_integral[in]);
-  total_sweeps += last_sweeps;
-
-  // 3. Surface pressure variable, integrated outward, area mean removed.
-  surface_pressure<V>(pressure_var.data(), ring_R.data(), rsq_lower.data(), rsq_upper.data(),
-                      s_sat.data(), dR, n_rings);
-
+template <class V>
+[[gnu::flatten]] void Run::find_rmw_on() {
+  constexpr int in = n_rings - 1;
+  auto at = [](const RingArray& x, int j) { return load<V>(&x[j]); };
   // 4. Ring of maximum wind (innermost on ties; unchanged without positive swirl).
   each_ring<V>([&](int j) {
     store(&ring_work[j], (at(ring_R2, j) - at(rsq_lower, j)) / at(r_lower, j));
@@ -389,9 +465,8 @@ template <class V>
 
   // The ocean ahead of each ring, and the pressure factor of the sea-surface
   // saturation entropy.
-  find_samples(cols, ring_distance.data(), ring_ahead_sample.data());
   each_ring<V>([&](int i) {
-    const OceanColumnsOf<V> c = ocean_columns_at<V>(cols, at(ring_distance, i), load_indices<V>(&ring_ahead_sample[i]));
+    const OceanColumnsOf<V> c = ocean_columns_near<V>(cols, at(ring_distance, i), &ring_ahead_sample[i]);
     store(&ahead_mld[i], c.mld);
     store(&ahead_strat[i], c.strat);
   });
@@ -574,9 +649,8 @@ template <class V>
   const float x_next = static_cast<float>(track_position + translation_speed * dt);
   const float b2 = ocean_coef_b * ocean_coef_b;
   each_ring<V>([&](int i) { store(&ring_distance[i], x_next + at(r_lower, i)); });
-  find_samples(cols, ring_distance.data(), ring_next_sample.data());
   each_ring<V>([&](int i) {
-    const OceanColumnsOf<V> c = ocean_columns_at<V>(cols, at(ring_distance, i), load_indices<V>(&ring_next_sample[i]));
+    const OceanColumnsOf<V> c = ocean_columns_near<V>(cols, at(ring_distance, i), &ring_next_sample[i]);
     const V g = max_of(c.strat, 0.1f);
     const V N = c.mld * (c.mld - ocean_coef_a / g);
     const V m = at(ml_momentum, i);
@@ -596,6 +670,7 @@ const StepPath TARVO_JOIN(step_path_, TARVO_PATH) = {
     &Run::solve_circulation_on<Floats>, &Run::update_rings_on<Floats>,
     &Run::finish_step_on<Floats>,      &Run::filter_and_rotate_on<Floats>,
     &Run::step_on<Floats>,             &Run::run_model_on<Floats>,
+    &run_models_on<Floats>,
 };
 
 }  // namespace tarvo

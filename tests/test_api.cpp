@@ -77,6 +77,50 @@ TEST(Api, TrackTextReadsBackBitForBitAndForecastsAlike) {
   EXPECT_EQ(track_out_text(forecast(back, p, *c.grids)), test::read_text(c.names[0] + "/track.out"));
 }
 
+// A stream of storms gives each the forecast it gets alone, bit for bit, and
+// ends every storm exactly once: a storm without grids and one whose track
+// leaves the grids fail alone, named, while the others go on.
+TEST(Api, StreamGivesEachStormItsOwnForecastAndFailsBadOnesAlone) {
+  const Cases& c = cases();
+  ASSERT_EQ(c.names.size(), 2u);
+  std::vector<Track> tracks;
+  for (const std::string& dir : c.names) tracks.push_back(read_track_file(dir + "/track.in"));
+  const Params params = read_params_file(c.names[0] + "/params.in");
+  Track polar = tracks[0];
+  for (auto& r : polar.records) r.lat = 89.9f;
+  constexpr std::size_t n = 7;  // tags 0..6; 2 has no grids, 5 is polar
+  std::size_t given = 0;
+  std::vector<int> ended(n, 0);
+  std::vector<Forecast> got(n);
+  std::vector<std::string> errors(n);
+  forecast_stream(
+      [&](StormInputs& storm) {
+        if (given == n) return false;
+        storm.tag = given++;
+        storm.track = storm.tag == 5 ? polar : tracks[storm.tag % 2];
+        storm.params = params;
+        storm.grids = storm.tag == 2 ? nullptr : c.grids.get();
+        storm.name = "storm" + std::to_string(storm.tag);
+        return true;
+      },
+      [&](std::size_t tag, Forecast&& f, const InputError* error) {
+        ASSERT_LT(tag, n);
+        ++ended[tag];
+        got[tag] = std::move(f);
+        if (error) errors[tag] = error->what();
+      });
+  for (std::size_t i = 0; i < n; ++i) {
+    EXPECT_EQ(ended[i], 1) << i;
+    if (i == 2 || i == 5) {
+      EXPECT_NE(errors[i].find("storm" + std::to_string(i)), std::string::npos) << errors[i];
+      EXPECT_TRUE(got[i].samples.empty());
+      continue;
+    }
+    EXPECT_EQ(errors[i], "") << i;
+    EXPECT_EQ(track_out_text(got[i]), test::read_text(c.names[i % 2] + "/track.out")) << i;
+  }
+}
+
 TEST(Api, BadValuesInMemoryNameWhatIsWrong) {
   const Cases& c = cases();
   ASSERT_FALSE(c.names.empty());

@@ -64,12 +64,16 @@ Params read_params_file(const std::string& path) { return parse_params(read_whol
 
 OceanGrids load_grids(const std::string& data_dir) { return read_climatology(data_dir); }
 
-Forecast forecast(const Track& track, const Params& params, const OceanGrids& grids,
-                  ProgressSink progress, const std::string& name) {
-  Forecast result;
+namespace {
+
+// A run of the storm ready to step: inputs, sampling, set-up and
+// initialisation done; the warnings they gave go to `warnings`.
+std::unique_ptr<Run> prepared_run(const Track& track, const Params& params, const OceanGrids& grids,
+                                  ProgressSink progress, const std::string& name,
+                                  std::vector<std::string>& warnings) {
   auto run = std::make_unique<Run>(grids, std::string());
   run->progress = progress;
-  result.warnings = lines_written([&](std::FILE* diagnostics) {
+  warnings = lines_written([&](std::FILE* diagnostics) {
     run->diagnostics = diagnostics;
     static_cast<ModelParams&>(*run) = params;
     run->load_track(track, name);
@@ -77,17 +81,85 @@ Forecast forecast(const Track& track, const Params& params, const OceanGrids& gr
     run->CaseInputs::sample_track(grids, name);
     run->set_up();
     run->init_run();
-    if (run->run_model() == RunEnd::negative_radius) {
-      result.status = Forecast::Status::stopped_early;
-      result.stop_hours = run->stop_hours;
-      result.stop_ring = run->stop_ring;
-    } else {
-      result.samples = output_samples(*run);
-    }
     run->diagnostics = nullptr;
   });
-  result.first_hour = run->t_first_hours;
+  return run;
+}
+
+// The forecast of a run that ended as `end`.
+Forecast forecast_of(const Run& run, RunEnd end, std::vector<std::string> warnings) {
+  Forecast result;
+  result.warnings = std::move(warnings);
+  if (end == RunEnd::negative_radius) {
+    result.status = Forecast::Status::stopped_early;
+    result.stop_hours = run.stop_hours;
+    result.stop_ring = run.stop_ring;
+  } else {
+    result.samples = output_samples(run);
+  }
+  result.first_hour = run.t_first_hours;
   return result;
+}
+
+}  // namespace
+
+Forecast forecast(const Track& track, const Params& params, const OceanGrids& grids,
+                  ProgressSink progress, const std::string& name) {
+  std::vector<std::string> warnings;
+  const std::unique_ptr<Run> run = prepared_run(track, params, grids, progress, name, warnings);
+  const RunEnd end = run->run_model();
+  return forecast_of(*run, end, std::move(warnings));
+}
+
+void forecast_stream(const std::function<bool(StormInputs&)>& next,
+                     const std::function<void(std::size_t, Forecast&&, const InputError*)>& done) {
+  struct InFlight {
+    std::unique_ptr<Run> run;
+    std::size_t tag;
+    std::vector<std::string> warnings;
+  };
+  struct Stream {
+    const std::function<bool(StormInputs&)>& next;
+    const std::function<void(std::size_t, Forecast&&, const InputError*)>& done;
+    std::vector<InFlight> in_flight;
+  } stream{next, done, {}};
+  stream.in_flight.reserve(storm_lanes);
+  const RunFeed feed{
+      [](void* context) -> Run* {
+        Stream& s = *static_cast<Stream*>(context);
+        for (;;) {
+          StormInputs storm;
+          if (!s.next(storm)) return nullptr;
+          if (!storm.grids) {
+            const InputError e(storm.name, 0, "no grids given for this storm");
+            s.done(storm.tag, Forecast{}, &e);
+            continue;
+          }
+          InFlight f{nullptr, storm.tag, {}};
+          try {
+            f.run = prepared_run(storm.track, storm.params, *storm.grids, nullptr, storm.name, f.warnings);
+          } catch (const InputError& e) {
+            s.done(storm.tag, Forecast{}, &e);
+            continue;
+          } catch (const std::bad_alloc&) {
+            const InputError e(storm.name, 0, "out of memory");
+            s.done(storm.tag, Forecast{}, &e);
+            continue;
+          }
+          s.in_flight.push_back(std::move(f));
+          return s.in_flight.back().run.get();
+        }
+      },
+      [](void* context, Run* run, RunEnd end) {
+        Stream& s = *static_cast<Stream*>(context);
+        auto it = s.in_flight.begin();
+        while (it->run.get() != run) ++it;
+        InFlight f = std::move(*it);
+        s.in_flight.erase(it);
+        s.done(f.tag, forecast_of(*f.run, end, std::move(f.warnings)), nullptr);
+      },
+      &stream};
+  Run::run_models(feed);
 }
 
 std::string track_out_text(const Forecast& f) {

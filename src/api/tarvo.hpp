@@ -11,7 +11,9 @@
 //
 // Every fault of an input ends in tarvo::InputError, naming the file (or the
 // name given) and the line where one applies.
+#include <cstddef>
 #include <cstdio>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -60,6 +62,26 @@ struct Forecast {
 // goes to `progress` (nowhere by default).
 Forecast forecast(const Track& track, const Params& params, const OceanGrids& grids,
                   ProgressSink progress = nullptr, const std::string& name = "track");
+
+// One storm of a stream of forecasts: its inputs, the grids it runs on, its
+// name in messages, and a tag of the caller's to know its forecast by.
+struct StormInputs {
+  Track track;
+  Params params;
+  const OceanGrids* grids = nullptr;
+  std::string name = "track";
+  std::size_t tag = 0;
+};
+
+// Forecasts storm after storm on this thread, several stepping together (the
+// sequential parts of their steps side by side), each one equal to
+// forecast()'s bit for bit; this is how many storms run fastest.
+//   next(storm): fills in the next storm; false when there are no more.
+//   done(tag, forecast, error): each storm as it ends, in the order they end:
+//     its forecast, or, when its inputs failed, the error (forecast empty).
+void forecast_stream(const std::function<bool(StormInputs& storm)>& next,
+                     const std::function<void(std::size_t tag, Forecast&& forecast,
+                                              const InputError* error)>& done);
 
 // The bytes of the forecast's track.out (a stopped forecast has none: empty).
 std::string track_out_text(const Forecast& forecast);

@@ -8,6 +8,8 @@
 #include <thread>
 
 #include "api/tarvo.hpp"
+#include "input/text_file.hpp"
+#include "output/format.hpp"
 #include "driver/run_case.hpp"
 #include "input/input_error.hpp"
 
@@ -37,73 +39,143 @@ const OceanGrids& GridCache::get(const std::string& data_dir) {
   return *entry->grids;
 }
 
-CaseResult run_one_case(const std::string& dir, const OceanGrids& grids) {
+namespace {
+
+// What stands between a case directory and its forecast: the track and the
+// parameters. The warnings of the track go to `warnings` as text, also when
+// a later record fails.
+struct CaseFiles {
+  std::string track_path;
+  Track track;
+  Params params;
+};
+
+CaseFiles read_case_files(const std::string& dir, std::string& warnings) {
+  CaseFiles c;
+  c.track_path = case_path(dir, "track.in");
+  struct Log {
+    std::string& out;
+    char* text = nullptr;
+    std::size_t size = 0;
+    std::FILE* f = open_memstream(&text, &size);
+    ~Log() {
+      if (f) std::fclose(f);
+      if (text) out.assign(text, size);
+      std::free(text);
+    }
+  } log{warnings};
+  c.track = read_track_file(c.track_path, log.f);  // its warnings in order
+  c.params = read_params_file(case_path(dir, "params.in"));
+  return c;
+}
+
+CaseResult failed_case(const std::string& dir, std::string reason) {
   CaseResult r;
   r.dir = dir;
-  const auto start = std::chrono::steady_clock::now();
-  char* log = nullptr;
-  std::size_t log_size = 0;
-  std::FILE* diagnostics = open_memstream(&log, &log_size);
+  r.status = CaseResult::Status::failed;
+  r.reason = std::move(reason);
+  return r;
+}
+
+// The result of a case's forecast, with its track.out written whole after a
+// finished one.
+CaseResult finish_case(const std::string& dir, const Forecast& f) {
+  CaseResult r;
+  r.dir = dir;
   try {
-    const Forecast f = run_case_dir(dir, grids, nullptr, diagnostics);
-    r.samples = static_cast<int>(f.samples.size());
-    if (f.status == Forecast::Status::stopped_early) {
-      r.status = CaseResult::Status::stopped_early;
-      char buf[160];
-      std::snprintf(buf, sizeof buf, "negative squared radius at ring %d, %+.1f h; no track.out",
-                    f.stop_ring, static_cast<double>(f.stop_hours));
-      r.reason = buf;
-    } else {
-      r.status = CaseResult::Status::ok;
-      r.peak_wind = f.samples.empty() ? 0.0f : f.samples[0].vmax_kt;
-      r.lowest_pressure = f.samples.empty() ? 0.0f : f.samples[0].pmin_hpa;
-      for (const ForecastSample& s : f.samples) {
-        r.peak_wind = std::max(r.peak_wind, s.vmax_kt);
-        r.lowest_pressure = std::min(r.lowest_pressure, s.pmin_hpa);
-      }
-    }
+    if (f.status == Forecast::Status::finished)
+      write_file_whole(case_path(dir, "track.out"), track_out_text(f));
   } catch (const InputError& e) {
-    r.status = CaseResult::Status::failed;
-    r.reason = e.what();
+    return failed_case(dir, e.what());
+  }
+  r.samples = static_cast<int>(f.samples.size());
+  if (f.status == Forecast::Status::stopped_early) {
+    r.status = CaseResult::Status::stopped_early;
+    char buf[160];
+    std::snprintf(buf, sizeof buf, "negative squared radius at ring %d, %+.1f h; no track.out",
+                  f.stop_ring, static_cast<double>(f.stop_hours));
+    r.reason = buf;
+  } else {
+    r.status = CaseResult::Status::ok;
+    r.peak_wind = f.samples.empty() ? 0.0f : f.samples[0].vmax_kt;
+    r.lowest_pressure = f.samples.empty() ? 0.0f : f.samples[0].pmin_hpa;
+    for (const ForecastSample& s : f.samples) {
+      r.peak_wind = std::max(r.peak_wind, s.vmax_kt);
+      r.lowest_pressure = std::min(r.lowest_pressure, s.pmin_hpa);
+    }
+  }
+  return r;
+}
+
+double seconds_since(std::chrono::steady_clock::time_point start) {
+  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+}  // namespace
+
+CaseResult run_one_case(const std::string& dir, const OceanGrids& grids) {
+  const auto start = std::chrono::steady_clock::now();
+  CaseResult r;
+  std::string warnings;
+  try {
+    const CaseFiles c = read_case_files(dir, warnings);
+    r = finish_case(dir, forecast(c.track, c.params, grids, nullptr, c.track_path));
+  } catch (const InputError& e) {
+    r = failed_case(dir, e.what());
   } catch (const std::bad_alloc&) {
-    r.status = CaseResult::Status::failed;
-    r.reason = "out of memory";
+    r = failed_case(dir, "out of memory");
   }
-  if (diagnostics) {
-    std::fclose(diagnostics);
-    if (log) r.warnings.assign(log, log_size);
-    std::free(log);
-  }
-  r.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  r.warnings = std::move(warnings);
+  r.seconds = seconds_since(start);
   return r;
 }
 
 std::vector<CaseResult> run_batch(const std::vector<std::string>& cases, const BatchOptions& options,
                                   const std::function<void(const CaseResult&, int, int)>& on_done) {
   std::vector<CaseResult> results(cases.size());
+  // When each case was taken up, and the warnings of its track.
+  std::vector<std::chrono::steady_clock::time_point> started(cases.size());
+  std::vector<std::string> warnings(cases.size());
   GridCache cache;
   std::atomic<std::size_t> next{0};
   std::mutex report;
   int done = 0, failed = 0;
+  auto finish = [&](std::size_t i, CaseResult r) {
+    r.seconds = seconds_since(started[i]);
+    r.warnings = std::move(warnings[i]);
+    std::lock_guard<std::mutex> lock(report);
+    results[i] = std::move(r);
+    ++done;
+    if (results[i].status == CaseResult::Status::failed) ++failed;
+    if (on_done) on_done(results[i], done, failed);
+  };
+  // Each thread runs a stream of cases, several stepping together.
   auto worker = [&] {
-    for (;;) {
-      const std::size_t i = next++;
-      if (i >= cases.size()) return;
-      const std::string data = options.data_dir.empty() ? cases[i] + "/data" : options.data_dir;
-      CaseResult r;
-      try {
-        r = run_one_case(cases[i], cache.get(data));
-      } catch (const InputError& e) {
-        r.dir = cases[i];
-        r.status = CaseResult::Status::failed;
-        r.reason = e.what();
-      }
-      std::lock_guard<std::mutex> lock(report);
-      results[i] = std::move(r);
-      ++done;
-      if (results[i].status == CaseResult::Status::failed) ++failed;
-      if (on_done) on_done(results[i], done, failed);
-    }
+    forecast_stream(
+        [&](StormInputs& storm) {
+          for (;;) {
+            const std::size_t i = next++;
+            if (i >= cases.size()) return false;
+            started[i] = std::chrono::steady_clock::now();
+            const std::string data = options.data_dir.empty() ? cases[i] + "/data" : options.data_dir;
+            try {
+              storm.grids = &cache.get(data);
+              CaseFiles c = read_case_files(cases[i], warnings[i]);
+              storm.track = std::move(c.track);
+              storm.params = c.params;
+              storm.name = std::move(c.track_path);
+              storm.tag = i;
+              return true;
+            } catch (const InputError& e) {
+              finish(i, failed_case(cases[i], e.what()));
+            } catch (const std::bad_alloc&) {
+              finish(i, failed_case(cases[i], "out of memory"));
+            }
+          }
+        },
+        [&](std::size_t i, Forecast&& f, const InputError* error) {
+          finish(i, error ? failed_case(cases[i], error->what()) : finish_case(cases[i], f));
+        });
   };
   const int n = std::max(1, std::min<int>(options.threads, static_cast<int>(cases.size())));
   std::vector<std::thread> pool;

@@ -40,8 +40,9 @@ void make_directory(const std::string& dir) {
   if (error || !fs::is_directory(dir)) throw InputError(dir, 0, "cannot create the folder: " + error.message());
 }
 
-// The storms of one chunk, forecast on `threads` threads: a status each
-// ("finished", "stopped_early ...", "failed: ...").
+// The storms of one chunk, forecast on `threads` threads, each a stream of
+// storms stepping together: a status each ("finished", "stopped_early ...",
+// "failed: ...").
 std::vector<std::string> forecast_chunk(const std::vector<CatalogStorm>& storms, std::size_t first,
                                         const std::string& in, const OceanGrids& grids, int threads,
                                         std::vector<Forecast>& forecasts) {
@@ -49,17 +50,25 @@ std::vector<std::string> forecast_chunk(const std::vector<CatalogStorm>& storms,
   std::vector<std::string> status(storms.size());
   std::atomic<std::size_t> next{0};
   auto work = [&] {
-    for (std::size_t i; (i = next.fetch_add(1)) < storms.size();) {
-      try {
-        forecasts[i] = forecast(storms[i].track, storms[i].params, grids, nullptr,
-                                in + ", storm " + std::to_string(first + i) + " (" + storms[i].sid + ")");
-        status[i] = status_of(forecasts[i]);
-      } catch (const InputError& e) {
-        status[i] = std::string("failed: ") + e.what();
-      } catch (const std::bad_alloc&) {
-        status[i] = "failed: out of memory";
-      }
-    }
+    forecast_stream(
+        [&](StormInputs& storm) {
+          const std::size_t i = next.fetch_add(1);
+          if (i >= storms.size()) return false;
+          storm.track = storms[i].track;
+          storm.params = storms[i].params;
+          storm.grids = &grids;
+          storm.name = in + ", storm " + std::to_string(first + i) + " (" + storms[i].sid + ")";
+          storm.tag = i;
+          return true;
+        },
+        [&](std::size_t i, Forecast&& f, const InputError* error) {
+          if (error) {
+            status[i] = std::string("failed: ") + error->what();
+          } else {
+            forecasts[i] = std::move(f);
+            status[i] = status_of(forecasts[i]);
+          }
+        });
   };
   std::vector<std::thread> pool;
   for (int t = 1; t < std::min<int>(threads, static_cast<int>(storms.size())); ++t) pool.emplace_back(work);

@@ -168,6 +168,15 @@ inline bool all_lanes(M m) {
   }
 }
 
+// Whether any lane of a comparison holds.
+template <class M>
+inline bool any_lane(M m) {
+  if constexpr (std::is_same_v<M, bool>)
+    return m;
+  else
+    return !all_lanes(m == 0);
+}
+
 // The first operand only where strictly greater (smaller): ties and NaN give
 // the second. Either operand may be a float, the other a vector.
 template <class A, class B>

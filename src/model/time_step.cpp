@@ -553,13 +553,15 @@ template <class V>
     store(&m_up_new[i], max_of(leapfrog(at(m_up_old, i), two_dt, T_u), 0.0f));
     store(&ml_momentum_new[i], max_of(leapfrog(at(ml_momentum_old, i), two_dt, T_ml), 0.0f));
   });
-  // 21. A ring pushed through the centre ends the model.
-  for (int i = 2; i <= in; ++i) {
-    if (rsq_lower_new[i] < 0.0f) {
-      stop_ring = i;
-      stop_hours = static_cast<float>(time_seconds / 3600.0) + static_cast<float>(t_first_hours);
-      return false;
-    }
+  // 21. A ring pushed through the centre ends the model (the innermost names it).
+  MaskOf<V> through = splat<V>(0.0f) < 0.0f;
+  each_ring<V>([&](int i) { through = through | (at(rsq_lower_new, i) < 0.0f); });
+  if (any_lane(through)) {
+    int i = 2;
+    while (!(rsq_lower_new[i] < 0.0f)) ++i;
+    stop_ring = i;
+    stop_hours = static_cast<float>(time_seconds / 3600.0) + static_cast<float>(t_first_hours);
+    return false;
   }
   sst_change[n_rings] = sst_change[in];
   sst_change[1] = sst_change[2];

@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "driver/run_case.hpp"
 
@@ -37,6 +38,35 @@ void BM_TimeLoop(benchmark::State& state) {
   }
   state.SetLabel(prepared->path->name);
   state.counters["steps"] = benchmark::Counter(static_cast<double>(steps) / state.iterations());
+  state.counters["per_step"] =
+      benchmark::Counter(static_cast<double>(steps), benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+}
+
+// The time loops of eight copies of the case streamed through one thread,
+// storm_lanes stepping together: the cost of a step of one storm among them.
+void BM_StormsTogether(benchmark::State& state) {
+  const tarvo::OceanGrids grids = tarvo::read_climatology(case_dir + "/data");
+  auto prepared = std::make_unique<tarvo::Run>(grids, case_dir);
+  prepared->progress = nullptr;
+  tarvo::prepare_case(*prepared);
+  constexpr int copies = 8;
+  long steps = 0;
+  for (auto _ : state) {
+    state.PauseTiming();
+    struct Feed {
+      std::vector<std::unique_ptr<tarvo::Run>> runs;
+      std::size_t given = 0;
+    } feed;
+    for (int i = 0; i < copies; ++i) feed.runs.push_back(std::make_unique<tarvo::Run>(*prepared));
+    state.ResumeTiming();
+    tarvo::Run::run_models({[](void* c) -> tarvo::Run* {
+                              Feed& f = *static_cast<Feed*>(c);
+                              return f.given < f.runs.size() ? f.runs[f.given++].get() : nullptr;
+                            },
+                            [](void*, tarvo::Run*, tarvo::RunEnd) {}, &feed});
+    for (const auto& r : feed.runs) steps += r->n_steps;
+  }
+  state.SetLabel(prepared->path->name);
   state.counters["per_step"] =
       benchmark::Counter(static_cast<double>(steps), benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
 }
@@ -76,6 +106,7 @@ void BM_WholeRun(benchmark::State& state) {
 
 BENCHMARK(BM_LoadGrids)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_TimeLoop)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_StormsTogether)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Phase<forcing>)->Name("BM_Phase/step_forcing");
 BENCHMARK(BM_Phase<friction>)->Name("BM_Phase/friction_and_mixing");
 BENCHMARK(BM_Phase<solve>)->Name("BM_Phase/solve_circulation");

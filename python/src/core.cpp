@@ -105,20 +105,12 @@ struct Result {
   tarvo::Forecast forecast;
 };
 
-Result run_forecast(const Track& t, const tarvo::Params& p, const tarvo::OceanGrids& g, const std::string& name) {
+Result failed_result(const tarvo::InputError& e) {
   Result r;
-  try {
-    r.forecast = tarvo::forecast(t, p, g, nullptr, name);
-  } catch (const tarvo::InputError& e) {
-    r.failed = true;
-    r.error = e.what();
-    r.error_path = e.file();
-    r.error_line = e.line();
-  } catch (const std::bad_alloc&) {
-    r.failed = true;
-    r.error = name + ": out of memory";
-    r.error_path = name;
-  }
+  r.failed = true;
+  r.error = e.what();
+  r.error_path = e.file();
+  r.error_line = e.line();
   return r;
 }
 
@@ -274,13 +266,25 @@ PYBIND11_MODULE(_core, m) {
         {
           py::gil_scoped_release free;
           std::vector<std::thread> pool;
+          // Each thread streams storms, several stepping together.
           auto work = [&] {
-            for (std::size_t i; !stop && (i = next.fetch_add(1)) < n;) {
-              results[i] = run_forecast(ts[i], ps[i], g, names[i]);
-              if (results[i].failed) ++failed;
-              ++done;
-              finished.notify_one();
-            }
+            tarvo::forecast_stream(
+                [&](tarvo::StormInputs& storm) {
+                  const std::size_t i = stop ? n : next.fetch_add(1);
+                  if (i >= n) return false;
+                  storm.track = ts[i];
+                  storm.params = ps[i];
+                  storm.grids = &g;
+                  storm.name = names[i];
+                  storm.tag = i;
+                  return true;
+                },
+                [&](std::size_t i, tarvo::Forecast&& f, const tarvo::InputError* error) {
+                  results[i] = error ? failed_result(*error) : Result{false, {}, {}, 0, std::move(f)};
+                  if (results[i].failed) ++failed;
+                  ++done;
+                  finished.notify_one();
+                });
           };
           for (int w = 0; w < workers; ++w) pool.emplace_back(work);
           // Progress from the calling thread, with the GIL, a few times a second.

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdio>
 #include <filesystem>
 #include <limits>
 
@@ -103,6 +104,56 @@ TEST(ReadClimatology, ReadsGridsWrittenWithRepeatCounts) {
   EXPECT_EQ(g.mld(12, 180, 360), 42.0f);
   EXPECT_EQ(g.strat(1, 1, 1), 7.0f);
   EXPECT_EQ(g.elev(721, 1440), -3000.0f);
+}
+
+// A month's grid of plain numbers, ten a line; the value at row j, column i
+// as written.
+std::string plain_grid(int m, int salt) {
+  std::string text;
+  char value[32];
+  for (int j = 1; j <= 180; ++j)
+    for (int i = 1; i <= 360; ++i) {
+      std::snprintf(value, sizeof value, "%.3f", m * 100 + salt + j * 0.5 + i * 0.001);
+      text += value;
+      text += i % 10 == 0 ? "\n" : "  ";
+    }
+  return text;
+}
+
+// Grids of plain numbers (the quick way through the reader) give the values
+// of one file read alone, beside a file of repeat counts in the same month; a
+// bad value among plain numbers is reported with its file, line and row.
+TEST(ReadClimatology, PlainGridsReadAsOneFileAloneAndTheirErrorsNamed) {
+  test::TempDir dir;
+  const std::string data = dir / "data";
+  test::write_uniform_data(data, -3000.0f, 42.0f, 7.0f);
+  for (int m = 1; m <= 12; ++m) {
+    char mm[8];
+    std::snprintf(mm, sizeof mm, "%02d", m);
+    test::write_text(data + "/mix" + mm, plain_grid(m, 0));
+    if (m != 3) test::write_text(data + "/stratnorm" + mm, plain_grid(m, 50));  // 3: repeat counts
+  }
+  const OceanGrids g = read_climatology(data);
+  GridArray full(static_cast<std::size_t>(OceanGrids::months) * 180 * 360);
+  for (int m = 1; m <= 12; ++m) {
+    parse_monthly_grid(plain_grid(m, 0), m, full, "mix");
+    for (int j = 1; j <= 180; j += 7)
+      for (int i = 1; i <= 360; i += 3)
+        ASSERT_EQ(g.mld(m, j, i), full[OceanGrids::clim_index(m, j, i)]) << m << " " << j << " " << i;
+    parse_monthly_grid(plain_grid(m, 50), m, full, "strat");
+    for (int j = 1; j <= 180; j += 7)
+      for (int i = 1; i <= 360; i += 3)
+        ASSERT_EQ(g.strat(m, j, i), m == 3 ? 7.0f : full[OceanGrids::clim_index(m, j, i)]) << m;
+  }
+  EXPECT_EQ(g.mld(12, 180, 360), 1290.36f);
+  std::string bad = plain_grid(5, 0);
+  std::size_t at = 0;  // the start of row 100, line 99 * 36 + 1
+  for (int line = 1; line < 99 * 36 + 1; ++line) at = bad.find('\n', at) + 1;
+  bad.replace(at, 1, "x");
+  test::write_text(data + "/mix05", bad);
+  const std::string message = load_failure(data);
+  EXPECT_EQ(message.rfind(data + "/mix05, line 3565: expected a number (grid value), found 'x", 0), 0u) << message;
+  EXPECT_NE(message.find("in row 100"), std::string::npos) << message;
 }
 
 TEST(ReadClimatology, FailuresNameTheFileAndLine) {

@@ -16,6 +16,13 @@
 // running downdraft integral, the Gauss-Seidel sweep, the outward pressure
 // integral, the scans with tie rules, the ocean look-ups and exp) stays in
 // ring order on scalars.
+//
+// A step is written for K storms at once (steps_on): one storm's step is
+// K = 1, and the time loop of many storms (run_models) steps storm_lanes of
+// them together, each with its own clock and end. Their phases run one storm
+// after another; the Gauss-Seidel sweeps and the pressure integrals of all K
+// run side by side, so that the processor works on one storm's chain while
+// another's waits. Each storm's arithmetic is its own, in its own order.
 #include <cmath>
 #include <cstdio>
 

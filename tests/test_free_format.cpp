@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <charconv>
+#include <cstdio>
 #include <cstdint>
 #include <cstring>
 #include <string>
@@ -192,6 +193,91 @@ TEST(FreeFormat, GridRowsOfReals) {
   EXPECT_EQ(row[359], 10.0f);
   EXPECT_EQ(r.read_reals(row, 1, "grid value"), Status::bad_value);
   EXPECT_EQ(r.line(), 37);
+}
+
+// Records read by FreeFormatReader::read_reals, one after another: all the
+// values, or nothing when a read fails.
+std::vector<float> read_records(const std::string& text, std::size_t records, std::size_t n) {
+  std::vector<float> v(records * n);
+  R r(text);
+  for (std::size_t k = 0; k < records; ++k)
+    if (r.read_reals(v.data() + k * n, n, "grid value") != Status::ok) return {};
+  return v;
+}
+
+// Two texts scanned side by side read what the full reader reads, bit for
+// bit, whenever they say they read the text whole; they decline every text
+// with anything but plain numbers before its last value, and the other text
+// goes on alone.
+TEST(FreeFormat, PlainRecordsSideBySideReadWhatReadRealsReads) {
+  constexpr std::size_t records = 3, n = 7;
+  auto plain_of = [](const std::string& a, const std::string& b) {
+    std::vector<float> x(records * n), y(records * n);
+    const auto whole = read_plain_records(a, x.data(), b, y.data(), records, n);
+    return std::pair{whole[0] ? x : std::vector<float>{}, whole[1] ? y : std::vector<float>{}};
+  };
+  const std::string good =
+      "1 -2.5 3.25e1 4\t5.125\r\n  6 7 trailing text, / 1*2\n"
+      "0.001  -0  1234567 1.5E-3\n9 10 11 12\n"
+      "13 14 15 16 17 18 19";  // no line end after the last value
+  const std::vector<std::string> declined = {
+      "1,2 3 4 5 6 7\n" + good,                 // a comma
+      "1 2 3 / 4 5 6 7\n" + good,               // a slash
+      "3*1 4 5 6 7\n" + good,                   // a repeat count
+      "\xEF\xBB\xBF" + good,                     // a byte-order mark
+      "1 2 3 '4' 5 6 7\n" + good,               // a quoted value
+      "1 2 3 +4 5 6 7\n" + good,                // a plus sign
+      "1 2 3 4.0d0 5 6 7\n" + good,             // a D exponent
+      "1 2 3 3.14159265358979 5 6 7\n" + good,  // more digits than the quick way takes
+      "1 2 3 12345678 5 6 7\n" + good,          // eight digits in a row, too
+      good.substr(0, good.size() - 3),          // too few values
+  };
+  const auto [g1, g2] = plain_of(good, good);
+  ASSERT_FALSE(g1.empty());
+  const std::vector<float> full = read_records(good, records, n);
+  EXPECT_EQ(std::memcmp(g1.data(), full.data(), g1.size() * sizeof(float)), 0);
+  EXPECT_EQ(g1, g2);
+  for (const std::string& text : declined) {
+    const auto [a, b] = plain_of(text, good);
+    EXPECT_TRUE(a.empty()) << text;
+    EXPECT_EQ(b, g1) << "the other text goes on alone";
+    const auto [c, d] = plain_of(good, text);
+    EXPECT_EQ(c, g1);
+    EXPECT_TRUE(d.empty()) << text;
+  }
+  // Random plain texts with every separator: read whole, and the same bits.
+  std::uint32_t seed = 7;
+  auto next = [&] { return (seed = seed * 1664525u + 1013904223u) >> 8; };
+  const char* separators[] = {" ", "  ", "   ", "\t", "\n", "\r\n", " \n "};
+  for (int trial = 0; trial < 300; ++trial) {
+    std::string text[2];
+    for (std::string& t : text) {
+      for (std::size_t k = 0; k < records * n; ++k) {
+        // Up to 4 digits before the point and 3 after, a sign, an exponent.
+        char value[40];
+        const unsigned whole = next() % 10000, fraction = next() % 1000, form = next() % 4;
+        const int exponent = static_cast<int>(next() % 11) - 5;
+        const char* sign = next() % 3 == 0 ? "-" : "";
+        if (form == 0)
+          std::snprintf(value, sizeof value, "%s%u", sign, whole);
+        else if (form == 1)
+          std::snprintf(value, sizeof value, "%s%u.%03u", sign, whole, fraction);
+        else if (form == 2)
+          std::snprintf(value, sizeof value, "%s%u.%u", sign, whole % 10, fraction);
+        else
+          std::snprintf(value, sizeof value, "%s%u.%03uE%+03d", sign, whole % 10, fraction, exponent);
+        t += value;
+        t += (k + 1) % n == 0 ? "\n" : separators[next() % 7];
+      }
+    }
+    const auto [a, b] = plain_of(text[0], text[1]);
+    for (int i = 0; i < 2; ++i) {
+      const std::vector<float>& got = i == 0 ? a : b;
+      const std::vector<float> want = read_records(text[i], records, n);
+      ASSERT_EQ(got.size(), want.size()) << text[i];
+      EXPECT_EQ(std::memcmp(got.data(), want.data(), got.size() * sizeof(float)), 0) << text[i];
+    }
+  }
 }
 
 }  // namespace

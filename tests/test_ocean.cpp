@@ -120,10 +120,11 @@ std::string plain_grid(int m, int salt) {
   return text;
 }
 
-// Grids of plain numbers (the quick way through the reader) give the values
-// of one file read alone, beside a file of repeat counts in the same month; a
-// bad value among plain numbers is reported with its file, line and row.
-TEST(ReadClimatology, PlainGridsReadAsOneFileAloneAndTheirErrorsNamed) {
+// Grids of plain numbers, a month's two files scanned side by side, give the
+// values of one file read alone by the full reader, which also reads, in the
+// same month, a file of repeat counts; a bad value among plain numbers is
+// reported with its file, line and row, as the full reader reports it.
+TEST(ReadClimatology, PlainGridsReadSideBySideAsOneFileAloneAndTheirErrorsNamed) {
   test::TempDir dir;
   const std::string data = dir / "data";
   test::write_uniform_data(data, -3000.0f, 42.0f, 7.0f);

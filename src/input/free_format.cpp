@@ -45,7 +45,7 @@ namespace {
 // m and 10^|q| are then exact floats, and the one rounding of m / 10^-q or
 // m * 10^q is the correctly rounded value that from_chars gives.
 // Eight characters at p as a word, the first in the lowest byte.
-std::uint64_t word_at(const char* p) {
+[[gnu::always_inline]] inline std::uint64_t word_at(const char* p) {
   std::uint64_t w;
   std::memcpy(&w, p, 8);
   return w;
@@ -55,7 +55,7 @@ std::uint64_t word_at(const char* p) {
 // the first that is not, and in `value` what those digits make. Bytes 0..9
 // after the xor are the digits; "at least 10" is found for each byte without
 // a carry between bytes.
-int leading_digits(std::uint64_t w, std::uint64_t& value) {
+[[gnu::always_inline]] inline int leading_digits(std::uint64_t w, std::uint64_t& value) {
   const std::uint64_t x = w ^ 0x3030303030303030ull;
   const std::uint64_t other =
       (((x & 0x7F7F7F7F7F7F7F7Full) + 0x7676767676767676ull) | x) & 0x8080808080808080ull;
@@ -74,7 +74,7 @@ int leading_digits(std::uint64_t w, std::uint64_t& value) {
   return n;
 }
 
-const char* scan_plain_decimal(const char* p, const char* end, float& out) {
+[[gnu::always_inline]] inline const char* scan_plain_decimal(const char* p, const char* end, float& out) {
   static constexpr float power_of_ten[] = {1e0f, 1e1f, 1e2f, 1e3f, 1e4f, 1e5f,
                                            1e6f, 1e7f, 1e8f, 1e9f, 1e10f};
   static constexpr std::uint64_t scale[] = {1, 10, 100, 1000, 10000, 100000, 1000000,
@@ -150,6 +150,59 @@ bool parse_real(std::string_view token, float& out) {
   for (char c : token) buf[n++] = (c == 'd' || c == 'D') ? 'e' : c;
   auto [q, ec2] = std::from_chars(buf, buf + n, out, std::chars_format::general);
   return ec2 == std::errc() && q == buf + n;
+}
+
+namespace {
+
+// Where one text of read_plain_records stands.
+struct PlainCursor {
+  const char* p;
+  const char* end;
+  float* out;
+  float* record_end;  // after the last value of the record being read
+  float* last;        // after the last value of all
+  std::size_t per_record;
+  bool live = true;    // still reading
+  bool whole = false;  // read whole
+
+  PlainCursor(std::string_view text, float* o, std::size_t records, std::size_t n)
+      : p(text.data()), end(text.data() + text.size()), out(o), record_end(o + n), last(o + records * n),
+        per_record(n) {
+    if (records == 0 || n == 0) live = false, whole = true;
+  }
+
+  // One value, and after the last of a record the rest of its line.
+  [[gnu::always_inline]] void step() {
+    while (p < end && (*p == ' ' || *p == '\n' || *p == '\t' || *p == '\r')) ++p;
+    float v = 0.0f;
+    const char* q = p < end ? scan_plain_decimal(p, end, v) : nullptr;
+    if (!q || (q < end && (!token_end[static_cast<unsigned char>(*q)] || *q == ',' || *q == '/'))) {
+      live = false;  // something else: the full reader's
+      return;
+    }
+    *out++ = v;
+    p = q;
+    if (out == record_end) {
+      while (p < end && *p != '\n') ++p;
+      if (p < end) ++p;
+      record_end += per_record;
+      if (out == last) live = false, whole = true;
+    }
+  }
+};
+
+}  // namespace
+
+std::array<bool, 2> read_plain_records(std::string_view a, float* out_a, std::string_view b, float* out_b,
+                                       std::size_t records, std::size_t per_record) {
+  PlainCursor x(a, out_a, records, per_record), y(b, out_b, records, per_record);
+  while (x.live && y.live) {
+    x.step();
+    y.step();
+  }
+  while (x.live) x.step();
+  while (y.live) y.step();
+  return {x.whole, y.whole};
 }
 
 bool FreeFormatReader::at_end() const {

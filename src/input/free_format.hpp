@@ -8,6 +8,7 @@
 // a comma right after another separator is a null value; a null value leaves
 // its item unchanged. A slash ends the read early and leaves the remaining
 // items unchanged. Character items may be quoted ('..' or "..") or not.
+#include <array>
 #include <cstddef>
 #include <initializer_list>
 #include <string>
@@ -68,6 +69,18 @@ class FreeFormatReader {
   int fail_line_ = 0;
   std::string problem_;
 };
+
+// The quick way through two texts of plain numbers (grids): `records` reads
+// of `per_record` reals each, one record after another, into out[0 ..
+// records * per_record - 1], as FreeFormatReader::read_reals reads them. The
+// two texts are scanned side by side, so that one text's chain of loads and
+// tests runs while the other's waits. True for each text read whole this
+// way; a text holding anything else before its last value (a comma, a slash,
+// a repeat count, a quoted value, a byte-order mark, a number of another
+// form, too few values) gets false and unspecified values: read it with
+// FreeFormatReader, which gives the same values and the messages.
+std::array<bool, 2> read_plain_records(std::string_view a, float* out_a, std::string_view b, float* out_b,
+                                       std::size_t records, std::size_t per_record);
 
 // Parses a whole token as a value; false when the token is not one.
 bool parse_integer(std::string_view token, int& out);

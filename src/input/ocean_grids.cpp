@@ -89,30 +89,52 @@ OceanGrids read_climatology(const std::string& data_dir) {
   g.mld_clim = GridArray(n);
   g.strat_clim = GridArray(n);
   // The files in their order: the elevation grid, then mix01, stratnorm01,
-  // mix02, ... Two workers take them in turn; the first file that failed, in
-  // that order, gives the error, as a reading one by one would.
+  // mix02, ... Two workers take the elevation grid and the months in turn,
+  // a month's two files scanned side by side; the first file that failed,
+  // in that order, gives the error, as a reading one by one would.
   constexpr int n_files = 1 + 2 * OceanGrids::months;
-  auto name_of = [](int f) {
-    if (f == 0) return std::string("bathsmooth2.dat");
+  auto name_of = [&](int f) {
+    if (f == 0) return prefix + "bathsmooth2.dat";
     char mm[12];
     std::snprintf(mm, sizeof mm, "%02d", (f + 1) / 2);
-    return std::string(f % 2 == 1 ? "mix" : "stratnorm") + mm;
+    return prefix + (f % 2 == 1 ? "mix" : "stratnorm") + mm;
   };
   std::array<std::exception_ptr, n_files> failed;
   std::atomic<int> next{0};
   auto worker = [&] {
-    std::string text;  // reused from file to file
-    for (int f; (f = next.fetch_add(1)) < n_files;) {
-      const std::string name = name_of(f);
-      try {
-        if (f == 0) {
-          g.elev_grid = read_elevation(prefix + name, prefix + name);
-        } else {
-          read_whole_file(prefix + name, prefix + name, text);
-          parse_monthly_grid(text, (f + 1) / 2, f % 2 == 1 ? g.mld_clim : g.strat_clim, prefix + name);
+    std::string text[2];  // reused from month to month
+    for (int m; (m = next.fetch_add(1)) <= OceanGrids::months;) {
+      if (m == 0) {
+        try {
+          g.elev_grid = read_elevation(name_of(0), name_of(0));
+        } catch (...) {
+          failed[0] = std::current_exception();
         }
-      } catch (...) {
-        failed[f] = std::current_exception();
+        continue;
+      }
+      GridArray* grid[2] = {&g.mld_clim, &g.strat_clim};
+      bool read[2] = {false, false};
+      for (int i = 0; i < 2; ++i) {
+        try {
+          read_whole_file(name_of(2 * m - 1 + i), name_of(2 * m - 1 + i), text[i]);
+          read[i] = true;
+        } catch (...) {
+          failed[2 * m - 1 + i] = std::current_exception();
+        }
+      }
+      // Plain numbers the quick way, both files side by side; anything else,
+      // and every message, the full reader's.
+      float* out[2] = {&(*grid[0])[OceanGrids::clim_index(m, 1, 1)], &(*grid[1])[OceanGrids::clim_index(m, 1, 1)]};
+      std::array<bool, 2> whole{false, false};
+      if (read[0] && read[1])
+        whole = read_plain_records(text[0], out[0], text[1], out[1], OceanGrids::clim_rows, OceanGrids::clim_cols);
+      for (int i = 0; i < 2; ++i) {
+        if (!read[i] || whole[i]) continue;
+        try {
+          parse_monthly_grid(text[i], m, *grid[i], name_of(2 * m - 1 + i));
+        } catch (...) {
+          failed[2 * m - 1 + i] = std::current_exception();
+        }
       }
     }
   };

@@ -10,18 +10,23 @@
 namespace tarvo {
 namespace {
 
+// The gradient of R^2/r^2 that ring 2 takes at its inner edge, having none of
+// its own there: its outer one over r(2).
+inline float first_inner_gradient(const float* R2, const float* r2, const float* r) {
+  return (R2[3] / r2[3] - R2[2] / r2[2]) / r[2];
+}
+
 // Radial mixing of angular momentum at one level for ring j:
 // -(|G+| G+ r(j+1/2)^4 - |G-| G- r(j-1/2)^4) dR_coef / (R_j dR), with G the
-// radial gradient of R^2/r^2 across the ring's outer and inner edges.
+// radial gradient of R^2/r^2 across the ring's outer and inner edges (at ring
+// 2's inner edge g_first, first_inner_gradient's value for the same level).
 //   R, R2  potential radius and its square; r2, r  squared radius and radius.
 template <class V = float>
 inline V momentum_mixing(int j, const float* R, const float* R2, const float* r2, const float* r,
-                         float dR, float dR_coef) {
+                         float dR, float dR_coef, float g_first) {
   const auto at = [j](const float* p, int d) { return load<V>(p + j + d); };
   const V g_plus = (at(R2, 1) / at(r2, 1) - at(R2, 0) / at(r2, 0)) / (at(r, 1) - at(r, 0));
-  // Ring 2 has no inner edge gradient of its own: it takes its outer one over r(2).
   const V g_inner = (at(R2, 0) / at(r2, 0) - at(R2, -1) / at(r2, -1)) / (at(r, 0) - at(r, -1));
-  const float g_first = (R2[3] / r2[3] - R2[2] / r2[2]) / r[2];
   const V g_minus = select(ring_index<V>(j) > 2, g_inner, g_first);
   const V rp = 0.5f * (at(r, 1) + at(r, 0));
   const V rm = 0.5f * (at(r, 0) + at(r, -1));

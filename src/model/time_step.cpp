@@ -294,6 +294,11 @@ template <class V>
   const float* ru2 = rsq_upper_old.data();
   const float* ru = r_upper_old.data();
   auto at = [](const RingArray& x, int j) { return load<V>(&x[j]); };
+  // Ring 2's own terms, once: its inner-edge gradients (4., 5.) and its
+  // diffusion coefficient (6.).
+  const float g_first_lower = first_inner_gradient(R2, rl2, rl);
+  const float g_first_upper = first_inner_gradient(R2, ru2, ru);
+  const float c_first = std::fabs(R2[3] / rl2[3] - R2[2] / rl2[2]) * 2.0f * rl2[2] / rl2[3];
 
   each_ring<V>([&](int j) {
     const IndexOf<V> ring = ring_index<V>(j);
@@ -313,14 +318,13 @@ template <class V>
     store(&surface_stress[j],
           select((at(s_sea_sat, j) < at(s_sat_old, j)) & !over_land, stress / (t * t), stress));
     // 4. and 5. Momentum mixing at the lower and the upper level.
-    store(&mix_lower[j], momentum_mixing<V>(j, R, R2, rl2, rl, dR, dR_coef));
-    store(&mix_upper[j], momentum_mixing<V>(j, R, R2, ru2, ru, dR, dR_coef));
+    store(&mix_lower[j], momentum_mixing<V>(j, R, R2, rl2, rl, dR, dR_coef, g_first_lower));
+    store(&mix_upper[j], momentum_mixing<V>(j, R, R2, ru2, ru, dR, dR_coef, g_first_upper));
     // 6. Coefficient C(j) of the diffusion of the saturation entropy; ring 2
     // has its own, C(1) = 0.
     const V d = load<V>(rl + j + 1) - load<V>(rl + j - 1);
     const V c_inner = abs_of(load<V>(R2 + j + 1) / load<V>(rl2 + j + 1) - load<V>(R2 + j - 1) / load<V>(rl2 + j - 1)) *
                       load<V>(rl2 + j) / (d * d);
-    const float c_first = std::fabs(R2[3] / rl2[3] - R2[2] / rl2[2]) * 2.0f * rl2[2] / rl2[3];
     store(&diff_coef[j], select(ring > 2, c_inner, c_first));
     // 7. The middle level: 1/r^2 is 0.7 of the lower level's plus 0.3 of the upper's.
     const V r2_mid = load<V>(rl2 + j) / (load<V>(rl2 + j) * 0.3f / load<V>(ru2 + j) + 0.7f);

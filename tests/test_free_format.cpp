@@ -218,8 +218,8 @@ TEST(FreeFormat, PlainRecordsSideBySideReadWhatReadRealsReads) {
   };
   const std::string good =
       "1 -2.5 3.25e1 4\t5.125\r\n  6 7 trailing text, / 1*2\n"
-      "0.001  -0  1234567 1.5E-3\n9 10 11 12\n"
-      "13 14 15 16 17 18 19";  // no line end after the last value
+      "0.001  -0  12345678 1.5E-3\n.5 1. 11 12\n"
+      "-0.000 14 15 16 17 18 19";  // no line end after the last value
   const std::vector<std::string> declined = {
       "1,2 3 4 5 6 7\n" + good,                 // a comma
       "1 2 3 / 4 5 6 7\n" + good,               // a slash
@@ -229,7 +229,9 @@ TEST(FreeFormat, PlainRecordsSideBySideReadWhatReadRealsReads) {
       "1 2 3 +4 5 6 7\n" + good,                // a plus sign
       "1 2 3 4.0d0 5 6 7\n" + good,             // a D exponent
       "1 2 3 3.14159265358979 5 6 7\n" + good,  // more digits than the quick way takes
-      "1 2 3 12345678 5 6 7\n" + good,          // eight digits in a row, too
+      "1 2 3 123456789 5 6 7\n" + good,         // nine digits in a row, too
+      "1 2 3 1.2.3 5 6 7\n" + good,             // two points
+      "1 2 3 --4 5 6 7\n" + good,               // two signs
       good.substr(0, good.size() - 3),          // too few values
   };
   const auto [g1, g2] = plain_of(good, good);

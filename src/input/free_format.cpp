@@ -51,32 +51,45 @@ namespace {
   return w;
 }
 
-// How many of the characters of w (from its lowest byte) are digits before
-// the first that is not, and in `value` what those digits make. Bytes 0..9
-// after the xor are the digits; "at least 10" is found for each byte without
-// a carry between bytes.
-[[gnu::always_inline]] inline int leading_digits(std::uint64_t w, std::uint64_t& value) {
-  const std::uint64_t x = w ^ 0x3030303030303030ull;
-  const std::uint64_t other =
-      (((x & 0x7F7F7F7F7F7F7F7Full) + 0x7676767676767676ull) | x) & 0x8080808080808080ull;
-  const int n = other ? __builtin_ctzll(other) / 8 : 8;
-  if (n == 0) {
-    value = 0;
-    return 0;
-  }
+// The number the digits of x make: their values 0..9, one a byte from the
+// lowest, in its n lowest bytes (1 <= n <= 8); the bytes above are ignored.
+[[gnu::always_inline]] inline std::uint64_t digits_value(std::uint64_t x, int n) {
   // The n digits moved to the top, zeros below them: the same number.
   std::uint64_t v = x << (8 * (8 - n));
   v = (v * 10) + (v >> 8);
   v = (((v & 0x000000FF000000FFull) * 0x000F424000000064ull) +
        (((v >> 16) & 0x000000FF000000FFull) * 0x0000271000000001ull)) >>
       32;
-  value = static_cast<std::uint32_t>(v);
+  return static_cast<std::uint32_t>(v);
+}
+
+// The bytes of x (a word of characters less '0' each) that are no digit: 0x80
+// in each such byte. "At least 10" is found for each byte without a carry
+// between bytes.
+[[gnu::always_inline]] inline std::uint64_t not_digits(std::uint64_t x) {
+  return (((x & 0x7F7F7F7F7F7F7F7Full) + 0x7676767676767676ull) | x) & 0x8080808080808080ull;
+}
+
+// How many of the characters of w (from its lowest byte) are digits before
+// the first that is not, and in `value` what those digits make.
+[[gnu::always_inline]] inline int leading_digits(std::uint64_t w, std::uint64_t& value) {
+  const std::uint64_t x = w ^ 0x3030303030303030ull;
+  const std::uint64_t other = not_digits(x);
+  const int n = other ? __builtin_ctzll(other) / 8 : 8;
+  value = n == 0 ? 0 : digits_value(x, n);
   return n;
 }
 
-[[gnu::always_inline]] inline const char* scan_plain_decimal(const char* p, const char* end, float& out) {
+// m 10^q, negated when `negative`: m at most 2^24 and |q| at most 10, so that
+// the one rounding gives the correctly rounded value.
+[[gnu::always_inline]] inline float plain_value(std::uint64_t m, int q, bool negative) {
   static constexpr float power_of_ten[] = {1e0f, 1e1f, 1e2f, 1e3f, 1e4f, 1e5f,
                                            1e6f, 1e7f, 1e8f, 1e9f, 1e10f};
+  const float v = q < 0 ? static_cast<float>(m) / power_of_ten[-q] : static_cast<float>(m) * power_of_ten[q];
+  return negative ? -v : v;
+}
+
+[[gnu::always_inline]] inline const char* scan_plain_decimal(const char* p, const char* end, float& out) {
   static constexpr std::uint64_t scale[] = {1, 10, 100, 1000, 10000, 100000, 1000000,
                                             10000000, 100000000};
   const bool negative = p < end && *p == '-';
@@ -123,9 +136,37 @@ namespace {
     q += minus ? -e : e;
   }
   if (q < -10 || q > 10) return nullptr;
-  const float v = q < 0 ? static_cast<float>(m) / power_of_ten[-q] : static_cast<float>(m) * power_of_ten[q];
-  out = negative ? -v : v;
+  out = plain_value(m, q, negative);
   return p;
+}
+
+// The common short case of a plain decimal, [-]digits[.digits] of at most
+// eight characters after the sign and followed by a blank or a line end, at
+// p with sixteen characters readable: its end, or null for anything else
+// (scan_plain_decimal's then). One word holds all its characters; the point
+// taken out, one conversion makes all its digits a number.
+[[gnu::always_inline]] inline const char* scan_short_decimal(const char* p, float& out) {
+  const bool negative = *p == '-';
+  const char* const s = p + negative;
+  const std::uint64_t x = word_at(s) ^ 0x3030303030303030ull;
+  const std::uint64_t other = not_digits(x);
+  const int point = other ? __builtin_ctzll(other) / 8 : 8;  // digits before the first other character
+  std::uint64_t digits = x;
+  int n = point, length = point, fraction = 0;
+  if (point < 7 && s[point] == '.') {
+    const std::uint64_t after = other & (~0ull << (8 * point + 8));
+    length = after ? __builtin_ctzll(after) / 8 : 8;
+    fraction = length - point - 1;
+    n = length - 1;
+    const std::uint64_t before = (1ull << (8 * point)) - 1;  // the bytes before the point
+    digits = (x & before) | ((x >> 8) & ~before);
+  }
+  const char c = s[length];
+  if (n == 0 || !(c == ' ' || c == '\n' || c == '\t' || c == '\r')) return nullptr;
+  const std::uint64_t m = digits_value(digits, n);
+  if (m > (1u << 24)) return nullptr;
+  out = plain_value(m, -fraction, negative);
+  return s + length;
 }
 
 bool parse_plain_decimal(std::string_view token, float& out) {
@@ -175,10 +216,13 @@ struct PlainCursor {
   [[gnu::always_inline]] void step() {
     while (p < end && (*p == ' ' || *p == '\n' || *p == '\t' || *p == '\r')) ++p;
     float v = 0.0f;
-    const char* q = p < end ? scan_plain_decimal(p, end, v) : nullptr;
-    if (!q || (q < end && (!token_end[static_cast<unsigned char>(*q)] || *q == ',' || *q == '/'))) {
-      live = false;  // something else: the full reader's
-      return;
+    const char* q = end - p >= 16 ? scan_short_decimal(p, v) : nullptr;
+    if (!q) {
+      q = p < end ? scan_plain_decimal(p, end, v) : nullptr;
+      if (!q || (q < end && (!token_end[static_cast<unsigned char>(*q)] || *q == ',' || *q == '/'))) {
+        live = false;  // something else: the full reader's
+        return;
+      }
     }
     *out++ = v;
     p = q;

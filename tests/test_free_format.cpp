@@ -1,6 +1,7 @@
 // The free-format reader shared by every text input.
 #include <gtest/gtest.h>
 
+#include <array>
 #include <charconv>
 #include <cstdio>
 #include <cstdint>
@@ -239,6 +240,9 @@ TEST(FreeFormat, PlainRecordsSideBySideReadWhatReadRealsReads) {
   const std::vector<float> full = read_records(good, records, n);
   EXPECT_EQ(std::memcmp(g1.data(), full.data(), g1.size() * sizeof(float)), 0);
   EXPECT_EQ(g1, g2);
+  std::vector<float> alone(records * n);  // one text alone: no output for the other
+  EXPECT_EQ(read_plain_records(good, alone.data(), "", nullptr, records, n), (std::array<bool, 2>{true, false}));
+  EXPECT_EQ(alone, g1);
   for (const std::string& text : declined) {
     const auto [a, b] = plain_of(text, good);
     EXPECT_TRUE(a.empty()) << text;

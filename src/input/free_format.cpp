@@ -207,9 +207,13 @@ struct PlainCursor {
   bool whole = false;  // read whole
 
   PlainCursor(std::string_view text, float* o, std::size_t records, std::size_t n)
-      : p(text.data()), end(text.data() + text.size()), out(o), record_end(o + n), last(o + records * n),
-        per_record(n) {
-    if (records == 0 || n == 0) live = false, whole = true;
+      : p(text.data()), end(text.data() + text.size()), out(o), record_end(o), last(o), per_record(n) {
+    if (!o)
+      live = false;  // no text to read
+    else if (records == 0 || n == 0)
+      live = false, whole = true;
+    else
+      record_end = o + n, last = o + records * n;
   }
 
   // One value, and after the last of a record the rest of its line.

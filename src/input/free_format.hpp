@@ -78,7 +78,8 @@ class FreeFormatReader {
 // way; a text holding anything else before its last value (a comma, a slash,
 // a repeat count, a quoted value, a byte-order mark, a number of another
 // form, too few values) gets false and unspecified values: read it with
-// FreeFormatReader, which gives the same values and the messages.
+// FreeFormatReader, which gives the same values and the messages. A null
+// output stands for no text at all (false): one text read alone.
 std::array<bool, 2> read_plain_records(std::string_view a, float* out_a, std::string_view b, float* out_b,
                                        std::size_t records, std::size_t per_record);
 

@@ -89,9 +89,10 @@ OceanGrids read_climatology(const std::string& data_dir) {
   g.mld_clim = GridArray(n);
   g.strat_clim = GridArray(n);
   // The files in their order: the elevation grid, then mix01, stratnorm01,
-  // mix02, ... Two workers take the elevation grid and the months in turn,
-  // a month's two files scanned side by side; the first file that failed,
-  // in that order, gives the error, as a reading one by one would.
+  // mix02, ... Two workers take them in turn: the elevation grid, then a
+  // month's two files together, scanned side by side, and the last month's
+  // files one by one, so that the workers end close together. The first file
+  // that failed, in file order, gives the error, as a reading one by one would.
   constexpr int n_files = 1 + 2 * OceanGrids::months;
   auto name_of = [&](int f) {
     if (f == 0) return prefix + "bathsmooth2.dat";
@@ -99,12 +100,21 @@ OceanGrids read_climatology(const std::string& data_dir) {
     std::snprintf(mm, sizeof mm, "%02d", (f + 1) / 2);
     return prefix + (f % 2 == 1 ? "mix" : "stratnorm") + mm;
   };
+  struct Item {
+    int first, files;
+  };
+  std::array<Item, OceanGrids::months + 2> items;
+  items[0] = {0, 1};
+  for (int m = 1; m < OceanGrids::months; ++m) items[m] = {2 * m - 1, 2};
+  items[OceanGrids::months] = {n_files - 2, 1};
+  items[OceanGrids::months + 1] = {n_files - 1, 1};
   std::array<std::exception_ptr, n_files> failed;
-  std::atomic<int> next{0};
+  std::atomic<std::size_t> next{0};
   auto worker = [&] {
-    std::string text[2];  // reused from month to month
-    for (int m; (m = next.fetch_add(1)) <= OceanGrids::months;) {
-      if (m == 0) {
+    std::string text[2];  // reused from item to item
+    for (std::size_t i; (i = next.fetch_add(1)) < items.size();) {
+      const Item item = items[i];
+      if (item.first == 0) {
         try {
           g.elev_grid = read_elevation(name_of(0), name_of(0));
         } catch (...) {
@@ -112,28 +122,31 @@ OceanGrids read_climatology(const std::string& data_dir) {
         }
         continue;
       }
-      GridArray* grid[2] = {&g.mld_clim, &g.strat_clim};
       bool read[2] = {false, false};
-      for (int i = 0; i < 2; ++i) {
+      float* out[2] = {nullptr, nullptr};
+      for (int k = 0; k < item.files; ++k) {
+        const int f = item.first + k;
+        GridArray& grid = f % 2 == 1 ? g.mld_clim : g.strat_clim;
+        out[k] = &grid[OceanGrids::clim_index((f + 1) / 2, 1, 1)];
         try {
-          read_whole_file(name_of(2 * m - 1 + i), name_of(2 * m - 1 + i), text[i]);
-          read[i] = true;
+          read_whole_file(name_of(f), name_of(f), text[k]);
+          read[k] = true;
         } catch (...) {
-          failed[2 * m - 1 + i] = std::current_exception();
+          failed[f] = std::current_exception();
         }
       }
-      // Plain numbers the quick way, both files side by side; anything else,
-      // and every message, the full reader's.
-      float* out[2] = {&(*grid[0])[OceanGrids::clim_index(m, 1, 1)], &(*grid[1])[OceanGrids::clim_index(m, 1, 1)]};
+      // Plain numbers the quick way; anything else, and every message, the
+      // full reader's.
       std::array<bool, 2> whole{false, false};
-      if (read[0] && read[1])
+      if (read[0] && (item.files == 1 || read[1]))
         whole = read_plain_records(text[0], out[0], text[1], out[1], OceanGrids::clim_rows, OceanGrids::clim_cols);
-      for (int i = 0; i < 2; ++i) {
-        if (!read[i] || whole[i]) continue;
+      for (int k = 0; k < item.files; ++k) {
+        const int f = item.first + k;
+        if (!read[k] || whole[k]) continue;
         try {
-          parse_monthly_grid(text[i], m, *grid[i], name_of(2 * m - 1 + i));
+          parse_monthly_grid(text[k], (f + 1) / 2, f % 2 == 1 ? g.mld_clim : g.strat_clim, name_of(f));
         } catch (...) {
-          failed[2 * m - 1 + i] = std::current_exception();
+          failed[f] = std::current_exception();
         }
       }
     }

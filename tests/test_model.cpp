@@ -362,7 +362,12 @@ TEST(GaussSeidel, SystemsSweptTogetherAsEachAlone) {
   int together[K];
   for (int k = 0; k < K; ++k)
     systems[k] = {sol[k], sweep[k], cin[k], cout[k], rhs[k], dinv[k], bc_weight(k), bc_add(k)};
-  gauss_seidel_inward<float, K>(systems, 49, together);
+  // Work alongside the first sweep runs its steps once each, in order, also
+  // when it has more steps than the sweep has rings.
+  std::vector<int> steps_run;
+  gauss_seidel_inward<float, K>(systems, 49, together, [&](int t) { steps_run.push_back(t); }, 60);
+  ASSERT_EQ(steps_run.size(), 60u);
+  for (int t = 0; t < 60; ++t) EXPECT_EQ(steps_run[t], t);
   std::set<int> counts;
   for (int k = 0; k < K; ++k) {
     const int alone =

@@ -56,6 +56,11 @@ struct SweepSystem {
   float bc_weight, bc_add;
 };
 
+// No work alongside the sweeps.
+struct NoWork {
+  void operator()(int) const {}
+};
+
 // Gauss-Seidel sweeps from the outer boundary inward for K independent
 // systems at once: each sweep is a chain from ring to ring, and K chains side
 // by side keep the processor busy where one would wait. Each system stops on
@@ -64,8 +69,12 @@ struct SweepSystem {
 // receives their number. A finished system's place sweeps zeros until all
 // have finished. The largest change is a value only, so the lanes of V
 // (last - 1 rings, a multiple of its width) find it in any order.
-template <class V, int K>
-inline void gauss_seidel_inward(const SweepSystem* systems, int last, int* sweeps) {
+// alongside(t), t = 0 .. alongside_steps - 1, is another chain of work that
+// shares nothing with the sweeps; its steps run in order, one a ring of the
+// first sweep, so that each chain runs while the other waits.
+template <class V, int K, class Alongside = NoWork>
+inline void gauss_seidel_inward(const SweepSystem* systems, int last, int* sweeps, Alongside alongside = {},
+                                int alongside_steps = 0) {
   constexpr int cap = 128;  // rings at most
   SweepSystem s[K];
   int n[K];
@@ -73,7 +82,10 @@ inline void gauss_seidel_inward(const SweepSystem* systems, int last, int* sweep
   float zeros[cap + 2], scrap[cap + 2];
   bool zeros_set = false;
   int left = K;
-  if (last > cap) return;
+  if (last > cap) {
+    for (int t = 0; t < alongside_steps; ++t) alongside(t);
+    return;
+  }
 #pragma GCC unroll 8
   for (int k = 0; k < K; ++k) {
     s[k] = systems[k];
@@ -95,7 +107,10 @@ inline void gauss_seidel_inward(const SweepSystem* systems, int last, int* sweep
                    s[k].diag_inv[j];
         s[k].sweep[j] = outer[k];
       }
+      if (last - j < alongside_steps) alongside(last - j);
     }
+    for (int t = last - 1; t < alongside_steps; ++t) alongside(t);
+    alongside_steps = 0;
     for (int k = 0; k < K; ++k) {
       if (!going[k]) continue;
       float* const sol = s[k].solution;
@@ -151,56 +166,81 @@ struct PressureColumn {
 // Surface-pressure variable of rings 1..n, integrated outward from ring 2 from
 // the lower- and upper-level squared radii and the saturation entropy, with its
 // area mean over the lower level (out to ring n-1) removed; rings 1 and n
-// repeat rings 2 and n-1. K storms at once (n rings each): the per-ring
-// terms are formed first, for rings 2..n-1 (n - 2 of them, a multiple of V's
-// lanes), then the K sequential outward integrations run side by side.
+// repeat rings 2 and n-1. K storms at once (n rings each), in three parts so
+// that the sequential middle may run alongside other work: the per-ring terms
+// for rings 2..n-1 (n - 2 of them, a multiple of V's lanes) when made; then
+// step(t) for t = 0 .. steps() - 1, in order, the outward integration of ring
+// 2 + t of the K storms side by side; then finish(), the mean removed.
 template <class V, int K>
-inline void surface_pressure(const PressureColumn* columns, int n) {
-  constexpr int cap = 128;  // rings at most
-  float E[cap + 2], lift[K][cap + 1], inner[K][cap + 1], outer[K][cap + 1], area[K][cap + 1];
-  if (n > cap) return;
-  for (int k = 0; k < K; ++k) {
-    const PressureColumn& c = columns[k];
-    auto energy = [&](int j) {
-      const V Rj = load<V>(c.R + j);
-      const V r2 = Rj * Rj;
-      const V l2 = load<V>(c.rl2 + j);
-      return 0.0625f * ((r2 * r2) / l2 + l2);
-    };
-    E[1] = 0.0f;  // E(1) = 0
-    for_rings<V>(2, n - 1, [&](int j) { store(E + j, energy(j)); });
-    E[n] = 0.0f;  // reached only by ring n-1's outer term, which the integration never uses
-    for_rings<V>(2, n - 1, [&](int j) {
-      const V Rj = load<V>(c.R + j);
-      const V R3 = (Rj * Rj) * Rj;
-      const V e_prev = load<V>(E + j - 1), e_j = load<V>(E + j), e_next = load<V>(E + j + 1);
-      store(lift[k] + j, 0.5f * c.dR * R3 / load<V>(c.ru2 + j));
-      store(inner[k] + j, select(ring_index<V>(j) > 2, e_prev + e_j + load<V>(c.s_sat + j), e_j + c.s_sat[2]));
-      store(outer[k] + j, e_j + e_next + load<V>(c.s_sat + j + 1));
-      store(area[k] + j, load<V>(c.rl2 + j + 1) - load<V>(c.rl2 + j));
-    });
-  }
-  float S[K], p[K];  // p: pv(j) of each storm, kept in a register
-#pragma GCC unroll 8
-  for (int k = 0; k < K; ++k) {
-    columns[k].pv[2] = 0.0f;
-    S[k] = p[k] = 0.0f;
-  }
-  for (int j = 2; j <= n - 2; ++j) {
+class PressureIntegral {
+ public:
+  PressureIntegral(const PressureColumn* columns, int n) : columns_(columns), n_(n) {
+    if (n > cap) return;
+    float E[cap + 2];
+    for (int k = 0; k < K; ++k) {
+      const PressureColumn& c = columns[k];
+      auto energy = [&](int j) {
+        const V Rj = load<V>(c.R + j);
+        const V r2 = Rj * Rj;
+        const V l2 = load<V>(c.rl2 + j);
+        return 0.0625f * ((r2 * r2) / l2 + l2);
+      };
+      E[1] = 0.0f;  // E(1) = 0
+      for_rings<V>(2, n - 1, [&](int j) { store(E + j, energy(j)); });
+      E[n] = 0.0f;  // reached only by ring n-1's outer term, which the integration never uses
+      for_rings<V>(2, n - 1, [&](int j) {
+        const V Rj = load<V>(c.R + j);
+        const V R3 = (Rj * Rj) * Rj;
+        const V e_prev = load<V>(E + j - 1), e_j = load<V>(E + j), e_next = load<V>(E + j + 1);
+        store(lift_[k] + j, 0.5f * c.dR * R3 / load<V>(c.ru2 + j));
+        store(inner_[k] + j, select(ring_index<V>(j) > 2, e_prev + e_j + load<V>(c.s_sat + j), e_j + c.s_sat[2]));
+        store(outer_[k] + j, e_j + e_next + load<V>(c.s_sat + j + 1));
+        store(area_[k] + j, load<V>(c.rl2 + j + 1) - load<V>(c.rl2 + j));
+      });
+    }
 #pragma GCC unroll 8
     for (int k = 0; k < K; ++k) {
-      p[k] = p[k] + lift[k][j] + inner[k][j] - outer[k][j];
-      columns[k].pv[j + 1] = p[k];
-      S[k] = S[k] + area[k][j] * p[k];
+      columns[k].pv[2] = 0.0f;
+      S_[k] = p_[k] = 0.0f;
     }
   }
-  for (int k = 0; k < K; ++k) {
-    float* const pv = columns[k].pv;
-    const float mean = S[k] / columns[k].rl2[n - 1];
-    for_rings<V>(2, n - 1, [&](int j) { store(pv + j, load<V>(pv + j) - mean); });
-    pv[1] = pv[2];
-    pv[n] = pv[n - 1];
+
+  int steps() const { return n_ > cap ? 0 : n_ - 3; }
+
+  void step(int t) {
+    const int j = 2 + t;
+#pragma GCC unroll 8
+    for (int k = 0; k < K; ++k) {
+      p_[k] = p_[k] + lift_[k][j] + inner_[k][j] - outer_[k][j];
+      columns_[k].pv[j + 1] = p_[k];
+      S_[k] = S_[k] + area_[k][j] * p_[k];
+    }
   }
+
+  void finish() {
+    if (n_ > cap) return;
+    for (int k = 0; k < K; ++k) {
+      float* const pv = columns_[k].pv;
+      const float mean = S_[k] / columns_[k].rl2[n_ - 1];
+      for_rings<V>(2, n_ - 1, [&](int j) { store(pv + j, load<V>(pv + j) - mean); });
+      pv[1] = pv[2];
+      pv[n_] = pv[n_ - 1];
+    }
+  }
+
+ private:
+  static constexpr int cap = 128;  // rings at most
+  const PressureColumn* columns_;
+  int n_;
+  float lift_[K][cap + 1], inner_[K][cap + 1], outer_[K][cap + 1], area_[K][cap + 1];
+  float S_[K], p_[K];  // p: pv(j) of each storm, kept in a register
+};
+
+template <class V, int K>
+inline void surface_pressure(const PressureColumn* columns, int n) {
+  PressureIntegral<V, K> integral(columns, n);
+  for (int t = 0; t < integral.steps(); ++t) integral.step(t);
+  integral.finish();
 }
 
 // The same for one storm.

@@ -378,11 +378,13 @@ template <class V, int K>
     columns[k] = {r.pressure_var.data(), r.ring_R.data(), r.rsq_lower.data(), r.rsq_upper.data(),
                   r.s_sat.data(), r.dR};
   }
-  // 2. Gauss-Seidel sweeps from the outer boundary inward.
+  // 2. Gauss-Seidel sweeps from the outer boundary inward, and alongside the
+  // first of them (it shares nothing with them) 3. the surface pressure
+  // variable, integrated outward; then its area mean removed.
+  PressureIntegral<V, K> pressure(columns, n_rings);
   int sweeps[K];
-  gauss_seidel_inward<V, K>(systems, in, sweeps);
-  // 3. Surface pressure variable, integrated outward, area mean removed.
-  surface_pressure<V, K>(columns, n_rings);
+  gauss_seidel_inward<V, K>(systems, in, sweeps, [&](int t) { pressure.step(t); }, pressure.steps());
+  pressure.finish();
   for (int k = 0; k < K; ++k) {
     Run& r = *runs[k];
     r.last_sweeps = sweeps[k];

@@ -13,6 +13,13 @@ namespace {
 bool is_blank(char c) { return c == ' ' || c == '\t' || c == '\r'; }
 
 // Characters that end an unquoted token: blanks, line ends, commas, slashes.
+// Blanks and line ends: what separates plain numbers.
+constexpr std::array<bool, 256> separator = [] {
+  std::array<bool, 256> t{};
+  for (unsigned char c : {' ', '\t', '\r', '\n'}) t[c] = true;
+  return t;
+}();
+
 constexpr std::array<bool, 256> token_end = [] {
   std::array<bool, 256> t{};
   for (unsigned char c : {' ', '\t', '\r', '\n', ',', '/'}) t[c] = true;
@@ -148,7 +155,8 @@ namespace {
 [[gnu::always_inline]] inline const char* scan_short_decimal(const char* p, float& out) {
   const bool negative = *p == '-';
   const char* const s = p + negative;
-  const std::uint64_t x = word_at(s) ^ 0x3030303030303030ull;
+  const std::uint64_t unsigned_word = word_at(p), signed_word = word_at(p + 1);  // both at once
+  const std::uint64_t x = (negative ? signed_word : unsigned_word) ^ 0x3030303030303030ull;
   const std::uint64_t other = not_digits(x);
   const int point = other ? __builtin_ctzll(other) / 8 : 8;  // digits before the first other character
   std::uint64_t digits = x;
@@ -161,8 +169,7 @@ namespace {
     const std::uint64_t before = (1ull << (8 * point)) - 1;  // the bytes before the point
     digits = (x & before) | ((x >> 8) & ~before);
   }
-  const char c = s[length];
-  if (n == 0 || !(c == ' ' || c == '\n' || c == '\t' || c == '\r')) return nullptr;
+  if (n == 0 || !separator[static_cast<unsigned char>(s[length])]) return nullptr;
   const std::uint64_t m = digits_value(digits, n);
   if (m > (1u << 24)) return nullptr;
   out = plain_value(m, -fraction, negative);
@@ -218,7 +225,7 @@ struct PlainCursor {
 
   // One value, and after the last of a record the rest of its line.
   [[gnu::always_inline]] void step() {
-    while (p < end && (*p == ' ' || *p == '\n' || *p == '\t' || *p == '\r')) ++p;
+    while (p < end && separator[static_cast<unsigned char>(*p)]) ++p;
     float v = 0.0f;
     const char* q = end - p >= 16 ? scan_short_decimal(p, v) : nullptr;
     if (!q) {
@@ -230,7 +237,11 @@ struct PlainCursor {
     }
     *out++ = v;
     p = q;
-    if (out == record_end) {
+    if (out != record_end) {
+      p += p < end;  // past the separator that ended the number
+      return;
+    }
+    {
       while (p < end && *p != '\n') ++p;
       if (p < end) ++p;
       record_end += per_record;

@@ -12,7 +12,6 @@ namespace {
 
 bool is_blank(char c) { return c == ' ' || c == '\t' || c == '\r'; }
 
-// Characters that end an unquoted token: blanks, line ends, commas, slashes.
 // Blanks and line ends: what separates plain numbers.
 constexpr std::array<bool, 256> separator = [] {
   std::array<bool, 256> t{};
@@ -20,6 +19,7 @@ constexpr std::array<bool, 256> separator = [] {
   return t;
 }();
 
+// Characters that end an unquoted token: blanks, line ends, commas, slashes.
 constexpr std::array<bool, 256> token_end = [] {
   std::array<bool, 256> t{};
   for (unsigned char c : {' ', '\t', '\r', '\n', ',', '/'}) t[c] = true;
@@ -241,12 +241,10 @@ struct PlainCursor {
       p += p < end;  // past the separator that ended the number
       return;
     }
-    {
-      while (p < end && *p != '\n') ++p;
-      if (p < end) ++p;
-      record_end += per_record;
-      if (out == last) live = false, whole = true;
-    }
+    while (p < end && *p != '\n') ++p;  // the rest of the record's last line
+    if (p < end) ++p;
+    record_end += per_record;
+    if (out == last) live = false, whole = true;
   }
 };
 

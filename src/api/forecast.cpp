@@ -166,14 +166,24 @@ std::string track_out_text(const Forecast& f) {
   return f.status == Forecast::Status::finished ? track_out_text(f.samples) : std::string();
 }
 
-Forecast run_case_dir(const std::string& case_dir, const OceanGrids& grids, std::FILE* progress,
-                      std::FILE* warnings) {
-  const std::string track_path = case_path(case_dir, "track.in");
-  const Track track = read_track_file(track_path, warnings);  // its warnings shown here, in order
-  const Params params = read_params_file(case_path(case_dir, "params.in"));
-  Forecast f = forecast(track, params, grids, progress_lines(progress), track_path);
+CaseDir read_case_dir(const std::string& case_dir, std::FILE* warnings) {
+  CaseDir c;
+  c.track_path = case_path(case_dir, "track.in");
+  c.track = read_track_file(c.track_path, warnings);  // its warnings shown here, in order
+  c.params = read_params_file(case_path(case_dir, "params.in"));
+  return c;
+}
+
+void write_case_track_out(const std::string& case_dir, const Forecast& f) {
   if (f.status == Forecast::Status::finished)
     write_file_whole(case_path(case_dir, "track.out"), track_out_text(f));
+}
+
+Forecast run_case_dir(const std::string& case_dir, const OceanGrids& grids, std::FILE* progress,
+                      std::FILE* warnings) {
+  const CaseDir c = read_case_dir(case_dir, warnings);
+  Forecast f = forecast(c.track, c.params, grids, progress_lines(progress), c.track_path);
+  write_case_track_out(case_dir, f);
   return f;
 }
 

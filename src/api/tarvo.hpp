@@ -86,6 +86,19 @@ void forecast_stream(const std::function<bool(StormInputs& storm)>& next,
 // The bytes of the forecast's track.out (a stopped forecast has none: empty).
 std::string track_out_text(const Forecast& forecast);
 
+// A case directory's inputs: track.in (its warnings to `warnings`, when
+// given, as they arise) and params.in.
+struct CaseDir {
+  std::string track_path;
+  Track track;
+  Params params;
+};
+CaseDir read_case_dir(const std::string& case_dir, std::FILE* warnings);
+
+// track.out of a finished forecast, written into `case_dir` whole or not at
+// all; a stopped forecast writes none.
+void write_case_track_out(const std::string& case_dir, const Forecast& forecast);
+
 // What the tarvo program does in `case_dir` (params.in, track.in; track.out
 // written there whole or not at all after a finished forecast), with the
 // grids given: progress lines to `progress` (null: none), warnings to

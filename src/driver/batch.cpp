@@ -8,9 +8,6 @@
 #include <thread>
 
 #include "api/tarvo.hpp"
-#include "input/text_file.hpp"
-#include "output/format.hpp"
-#include "driver/run_case.hpp"
 #include "input/input_error.hpp"
 
 namespace tarvo {
@@ -41,18 +38,9 @@ const OceanGrids& GridCache::get(const std::string& data_dir) {
 
 namespace {
 
-// What stands between a case directory and its forecast: the track and the
-// parameters. The warnings of the track go to `warnings` as text, also when
-// a later record fails.
-struct CaseFiles {
-  std::string track_path;
-  Track track;
-  Params params;
-};
-
-CaseFiles read_case_files(const std::string& dir, std::string& warnings) {
-  CaseFiles c;
-  c.track_path = case_path(dir, "track.in");
+// A case directory's inputs, the warnings of its track kept as text (also
+// when a later record fails).
+CaseDir read_case(const std::string& dir, std::string& warnings) {
   struct Log {
     std::string& out;
     char* text = nullptr;
@@ -64,9 +52,7 @@ CaseFiles read_case_files(const std::string& dir, std::string& warnings) {
       std::free(text);
     }
   } log{warnings};
-  c.track = read_track_file(c.track_path, log.f);  // its warnings in order
-  c.params = read_params_file(case_path(dir, "params.in"));
-  return c;
+  return read_case_dir(dir, log.f);
 }
 
 CaseResult failed_case(const std::string& dir, std::string reason) {
@@ -83,8 +69,7 @@ CaseResult finish_case(const std::string& dir, const Forecast& f) {
   CaseResult r;
   r.dir = dir;
   try {
-    if (f.status == Forecast::Status::finished)
-      write_file_whole(case_path(dir, "track.out"), track_out_text(f));
+    write_case_track_out(dir, f);
   } catch (const InputError& e) {
     return failed_case(dir, e.what());
   }
@@ -107,28 +92,7 @@ CaseResult finish_case(const std::string& dir, const Forecast& f) {
   return r;
 }
 
-double seconds_since(std::chrono::steady_clock::time_point start) {
-  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-}
-
 }  // namespace
-
-CaseResult run_one_case(const std::string& dir, const OceanGrids& grids) {
-  const auto start = std::chrono::steady_clock::now();
-  CaseResult r;
-  std::string warnings;
-  try {
-    const CaseFiles c = read_case_files(dir, warnings);
-    r = finish_case(dir, forecast(c.track, c.params, grids, nullptr, c.track_path));
-  } catch (const InputError& e) {
-    r = failed_case(dir, e.what());
-  } catch (const std::bad_alloc&) {
-    r = failed_case(dir, "out of memory");
-  }
-  r.warnings = std::move(warnings);
-  r.seconds = seconds_since(start);
-  return r;
-}
 
 std::vector<CaseResult> run_batch(const std::vector<std::string>& cases, const BatchOptions& options,
                                   const std::function<void(const CaseResult&, int, int)>& on_done) {
@@ -141,7 +105,7 @@ std::vector<CaseResult> run_batch(const std::vector<std::string>& cases, const B
   std::mutex report;
   int done = 0, failed = 0;
   auto finish = [&](std::size_t i, CaseResult r) {
-    r.seconds = seconds_since(started[i]);
+    r.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started[i]).count();
     r.warnings = std::move(warnings[i]);
     std::lock_guard<std::mutex> lock(report);
     results[i] = std::move(r);
@@ -160,7 +124,7 @@ std::vector<CaseResult> run_batch(const std::vector<std::string>& cases, const B
             const std::string data = options.data_dir.empty() ? cases[i] + "/data" : options.data_dir;
             try {
               storm.grids = &cache.get(data);
-              CaseFiles c = read_case_files(cases[i], warnings[i]);
+              CaseDir c = read_case(cases[i], warnings[i]);
               storm.track = std::move(c.track);
               storm.params = c.params;
               storm.name = std::move(c.track_path);

@@ -52,9 +52,6 @@ struct BatchOptions {
 std::vector<CaseResult> run_batch(const std::vector<std::string>& cases, const BatchOptions& options,
                                   const std::function<void(const CaseResult&, int, int)>& on_done);
 
-// One case in directory `dir` with the grids of `grids`; never throws.
-CaseResult run_one_case(const std::string& dir, const OceanGrids& grids);
-
 // The K-th (0-based) of N nearly equal contiguous shares of `cases`.
 std::vector<std::string> select_shard(const std::vector<std::string>& cases, int k, int n);
 

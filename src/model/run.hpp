@@ -139,11 +139,10 @@ class Run : public SetUp {
   RingArray ring_swirl{}, flux_in{}, flux_out{}, ahead_mld{}, ahead_strat{}, pressure_factor{};
   // Per-ring working terms of the ring loops: the diffusion coefficient C(j)
   // of the saturation entropy, the net convective flux of each ring (summed
-  // in ring order into downdraft_integral), the distances of the rings'
-  // ocean look-ups, and the sample interval each ring's look-up ahead of the
-  // storm and under its next position found last (a hint for the next
-  // look-up; it never changes a result).
-  RingArray diff_coef{}, net_flux{}, ring_distance{}, ring_work{};
+  // in ring order into downdraft_integral), and the sample interval each
+  // ring's look-up ahead of the storm and under its next position found last
+  // (a hint for the next look-up; it never changes a result).
+  RingArray diff_coef{}, net_flux{}, ring_work{};
   RingIndexArray ring_ahead_sample{}, ring_next_sample{};
   int centre_sample = 0, outer_sample = 0;  // the same for the storm's centre and its outer ring
   int i_rmw = 2;

@@ -462,24 +462,22 @@ template <class V>
   const bool moisten_core = nudge_target < 0.0f;
   const bool no_updraft = vmax_model > vpot_nd;
 
-  // Swirl of the current level at each ring, the boundary-layer transport
-  // through each ring's outer edge (the inner edge of the next ring), and
-  // the distance a ring's radius ahead of the storm.
+  // Swirl of the current level at each ring, and the boundary-layer
+  // transport through each ring's outer edge (the inner edge of the next ring).
   ring_swirl[1] = 0.0f;
   each_ring<V>([&](int i) {
     store(&ring_swirl[i], 0.5f * (at(ring_R2, i) - at(rsq_lower, i)) / at(r_lower, i));
     store(&flux_out[i], (at(surface_stress, i) + bl_depth * at(mix_lower, i)) /
                             (at(r_lower, i + 1) - at(r_lower, i - 1)));
-    store(&ring_distance[i], track_position + at(r_lower, i));
   });
   for (int i = 2; i <= in; ++i) flux_in[i + 1] = flux_out[i];
   flux_in[2] = 0.0f;  // no inner transport at the first ring
   flux_out[2] = max_of(flux_out[2], 0.0f);
 
-  // The ocean ahead of each ring, and the pressure factor of the sea-surface
-  // saturation entropy.
+  // The ocean a ring's radius ahead of the storm, and the pressure factor of
+  // the sea-surface saturation entropy.
   each_ring<V>([&](int i) {
-    const OceanColumnsOf<V> c = ocean_columns_near<V>(cols, at(ring_distance, i), &ring_ahead_sample[i]);
+    const OceanColumnsOf<V> c = ocean_columns_near<V>(cols, track_position + at(r_lower, i), &ring_ahead_sample[i]);
     store(&ahead_mld[i], c.mld);
     store(&ahead_strat[i], c.strat);
   });
@@ -663,9 +661,8 @@ template <class V>
   const SampleColumns cols = columns();
   const float x_next = static_cast<float>(track_position + translation_speed * dt);
   const float b2 = ocean_coef_b * ocean_coef_b;
-  each_ring<V>([&](int i) { store(&ring_distance[i], x_next + at(r_lower, i)); });
   each_ring<V>([&](int i) {
-    const OceanColumnsOf<V> c = ocean_columns_near<V>(cols, at(ring_distance, i), &ring_next_sample[i]);
+    const OceanColumnsOf<V> c = ocean_columns_near<V>(cols, x_next + at(r_lower, i), &ring_next_sample[i]);
     const V g = max_of(c.strat, 0.1f);
     const V N = c.mld * (c.mld - ocean_coef_a / g);
     const V m = at(ml_momentum, i);

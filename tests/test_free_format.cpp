@@ -233,6 +233,11 @@ TEST(FreeFormat, PlainRecordsSideBySideReadWhatReadRealsReads) {
       "1 2 3 123456789 5 6 7\n" + good,         // nine digits in a row, too
       "1 2 3 1.2.3 5 6 7\n" + good,             // two points
       "1 2 3 --4 5 6 7\n" + good,               // two signs
+      "1 2 3 16777217 5 6 7\n" + good,          // eight digits above 2^24
+      "1 2 3 1E+11 5 6 7\n" + good,             // a power of ten beyond 10^10
+      "1 2 3 4.5e+100 5 6 7\n" + good,          // an exponent of three digits
+      "1 2 3 4\f5 6 7\n" + good,                // a control character
+      "1 2 3 4e 5 6 7\n" + good,                // an exponent without digits
       good.substr(0, good.size() - 3),          // too few values
   };
   const auto [g1, g2] = plain_of(good, good);
@@ -254,7 +259,7 @@ TEST(FreeFormat, PlainRecordsSideBySideReadWhatReadRealsReads) {
   // Random plain texts with every separator: read whole, and the same bits.
   std::uint32_t seed = 7;
   auto next = [&] { return (seed = seed * 1664525u + 1013904223u) >> 8; };
-  const char* separators[] = {" ", "  ", "   ", "\t", "\n", "\r\n", " \n "};
+  const char* separators[] = {" ", "  ", "   ", "\t", "\n", "\r\n", " \n ", "                  "};
   for (int trial = 0; trial < 300; ++trial) {
     std::string text[2];
     for (std::string& t : text) {
@@ -273,7 +278,7 @@ TEST(FreeFormat, PlainRecordsSideBySideReadWhatReadRealsReads) {
         else
           std::snprintf(value, sizeof value, "%s%u.%03uE%+03d", sign, whole % 10, fraction, exponent);
         t += value;
-        t += (k + 1) % n == 0 ? "\n" : separators[next() % 7];
+        t += (k + 1) % n == 0 ? "\n" : separators[next() % 8];
       }
     }
     const auto [a, b] = plain_of(text[0], text[1]);

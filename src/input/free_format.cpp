@@ -6,6 +6,10 @@
 #include <cstdint>
 #include <cstring>
 
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
+
 namespace tarvo {
 
 namespace {
@@ -45,12 +49,6 @@ bool parse_integer(std::string_view token, int& out) {
 
 namespace {
 
-// A plain decimal, [-]digits[.digits][(e|E)[+|-]digits], from p on: the end of
-// what it read, or null when the text there is not of that form or lies
-// beyond the short way. The short way: the digits make an integer m of at
-// most 2^24 and the power of ten q it is scaled by is at most 10 either way;
-// m and 10^|q| are then exact floats, and the one rounding of m / 10^-q or
-// m * 10^q is the correctly rounded value that from_chars gives.
 // Eight characters at p as a word, the first in the lowest byte.
 [[gnu::always_inline]] inline std::uint64_t word_at(const char* p) {
   std::uint64_t w;
@@ -87,15 +85,21 @@ namespace {
   return n;
 }
 
+constexpr float power_of_ten[] = {1e0f, 1e1f, 1e2f, 1e3f, 1e4f, 1e5f, 1e6f, 1e7f, 1e8f, 1e9f, 1e10f};
+
 // m 10^q, negated when `negative`: m at most 2^24 and |q| at most 10, so that
 // the one rounding gives the correctly rounded value.
 [[gnu::always_inline]] inline float plain_value(std::uint64_t m, int q, bool negative) {
-  static constexpr float power_of_ten[] = {1e0f, 1e1f, 1e2f, 1e3f, 1e4f, 1e5f,
-                                           1e6f, 1e7f, 1e8f, 1e9f, 1e10f};
   const float v = q < 0 ? static_cast<float>(m) / power_of_ten[-q] : static_cast<float>(m) * power_of_ten[q];
   return negative ? -v : v;
 }
 
+// A plain decimal, [-]digits[.digits][(e|E)[+|-]digits], from p on: the end of
+// what it read, or null when the text there is not of that form or lies
+// beyond the short way. The short way: the digits make an integer m of at
+// most 2^24 and the power of ten q it is scaled by is at most 10 either way;
+// m and 10^|q| are then exact floats, and the one rounding of m / 10^-q or
+// m * 10^q is the correctly rounded value that from_chars gives.
 [[gnu::always_inline]] inline const char* scan_plain_decimal(const char* p, const char* end, float& out) {
   static constexpr std::uint64_t scale[] = {1, 10, 100, 1000, 10000, 100000, 1000000,
                                             10000000, 100000000};
@@ -147,33 +151,152 @@ namespace {
   return p;
 }
 
-// The common short case of a plain decimal, [-]digits[.digits] of at most
-// eight characters after the sign and followed by a blank or a line end, at
-// p with sixteen characters readable: its end, or null for anything else
-// (scan_plain_decimal's then). One word holds all its characters; the point
-// taken out, one conversion makes all its digits a number.
-[[gnu::always_inline]] inline const char* scan_short_decimal(const char* p, float& out) {
-  const bool negative = *p == '-';
-  const char* const s = p + negative;
-  const std::uint64_t unsigned_word = word_at(p), signed_word = word_at(p + 1);  // both at once
-  const std::uint64_t x = (negative ? signed_word : unsigned_word) ^ 0x3030303030303030ull;
-  const std::uint64_t other = not_digits(x);
-  const int point = other ? __builtin_ctzll(other) / 8 : 8;  // digits before the first other character
-  std::uint64_t digits = x;
-  int n = point, length = point, fraction = 0;
-  if (point < 7 && s[point] == '.') {
-    const std::uint64_t after = other & (~0ull << (8 * point + 8));
-    length = after ? __builtin_ctzll(after) / 8 : 8;
-    fraction = length - point - 1;
-    n = length - 1;
-    const std::uint64_t before = (1ull << (8 * point)) - 1;  // the bytes before the point
-    digits = (x & before) | ((x >> 8) & ~before);
+// How a number's digits are scaled: divided by `divisor`, then multiplied by
+// `factor`. One of them is 1, so that the scaling is one rounding, as in
+// plain_value; a negation is exact.
+struct Scale {
+  float divisor, factor;
+};
+static_assert(sizeof(Scale) == 2 * sizeof(float), "scales are loaded as pairs of floats");
+
+// The scales of m 10^q for q = -10 .. 10, positive then negative.
+constexpr std::array<Scale, 42> scales = [] {
+  std::array<Scale, 42> t{};
+  for (int q = -10; q <= 10; ++q) {
+    const Scale s{power_of_ten[q < 0 ? -q : 0], power_of_ten[q > 0 ? q : 0]};
+    t[q + 10] = s;
+    t[q + 31] = {s.divisor, -s.factor};
   }
-  if (n == 0 || !separator[static_cast<unsigned char>(s[length])]) return nullptr;
-  const std::uint64_t m = digits_value(digits, n);
-  if (m > (1u << 24)) return nullptr;
-  out = plain_value(m, -fraction, negative);
-  return s + length;
+  return t;
+}();
+
+// Of the sixteen characters at p, bit i for p[i]: the separators (blanks,
+// tabs, carriage returns and line ends), the digits, the points, the letters
+// e and E, and the minus signs.
+struct CharacterBits {
+  unsigned separators, digits, points, exponents, minus;
+};
+
+[[gnu::always_inline]] inline CharacterBits character_bits(const char* p) {
+#ifdef __SSE2__
+  const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+  const __m128i blank = _mm_set1_epi8(' ');
+  const __m128i d = _mm_sub_epi8(v, _mm_set1_epi8('0'));
+  auto bits = [](__m128i m) { return static_cast<unsigned>(_mm_movemask_epi8(m)); };
+  const __m128i separators =
+      _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, blank), _mm_cmpeq_epi8(v, _mm_set1_epi8('\n'))),
+                   _mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8('\t')), _mm_cmpeq_epi8(v, _mm_set1_epi8('\r'))));
+  return {bits(separators),
+          bits(_mm_cmpeq_epi8(_mm_min_epu8(d, _mm_set1_epi8(9)), d)), bits(_mm_cmpeq_epi8(v, _mm_set1_epi8('.'))),
+          bits(_mm_cmpeq_epi8(_mm_or_si128(v, blank), _mm_set1_epi8('e'))), bits(_mm_cmpeq_epi8(v, _mm_set1_epi8('-')))};
+#else
+  CharacterBits bits{0, 0, 0, 0, 0};
+  for (int i = 0; i < 16; ++i) {
+    const unsigned char c = static_cast<unsigned char>(p[i]);
+    bits.separators |= static_cast<unsigned>(separator[c]) << i;
+    bits.digits |= static_cast<unsigned>(c >= '0' && c <= '9') << i;
+    bits.points |= static_cast<unsigned>(c == '.') << i;
+    bits.exponents |= static_cast<unsigned>((c | 0x20) == 'e') << i;
+    bits.minus |= static_cast<unsigned>(c == '-') << i;
+  }
+  return bits;
+#endif
+}
+
+// What next_number found.
+enum class Found { quick, other, none };
+
+// The next token (run of characters between separators) from p on: its
+// start t and length, and p after it; none when no token is left. The
+// commonest case is `quick`: the token and the separators before it within
+// sixteen characters with 32 readable, and the token a plain decimal
+// [-]digits[.digits][(e|E)[+|-]digits] whose part between the sign and the
+// exponent has at most eight characters and whose exponent has one or two
+// digits. Its digits are then left in `digits`, the point taken out, as the
+// eight digits (zeros first) that digits_value takes, and its scaling in
+// `scale`; the digits are not yet tested against 2^24. One load finds the
+// ends of the token, its digits, point and exponent, and no branch depends
+// on the digits, so that the chain from one token to the next is short.
+[[gnu::always_inline]] inline Found next_number(const char*& p, const char* end, const char*& t, unsigned& length,
+                                                std::uint64_t& digits, Scale& scale) {
+  if (end - p >= 32) {
+    const CharacterBits bits = character_bits(p);
+    const int lead = __builtin_ctz(~bits.separators);
+    const int n_chars = __builtin_ctz((bits.separators | 0x10000u) >> lead);
+    if (lead + n_chars < 16) {
+      t = p + lead;
+      length = static_cast<unsigned>(n_chars);
+      p = t + n_chars;
+      const bool negative = (bits.minus >> lead) & 1;
+      const int from = lead + negative, chars = n_chars - negative;  // after the sign
+      const int e = __builtin_ctz((bits.exponents >> from) | (1u << chars));  // characters before the exponent
+      // Before the exponent: digits and at most one point, at most eight
+      // characters and at least one digit.
+      const unsigned mantissa = (1u << e) - 1;
+      const unsigned points = (bits.points >> from) & mantissa;
+      const int n = e - (points != 0);
+      if (e > 8 || static_cast<unsigned>(n - 1) > 7u || (mantissa & ~((bits.digits | bits.points) >> from)) != 0 ||
+          (points & (points - 1)) != 0)
+        return Found::other;
+      const int point = __builtin_ctz(points | (1u << e));  // e when there is none
+      const char* const s = t + negative;
+      const std::uint64_t x = word_at(s) ^ 0x3030303030303030ull;
+      const std::uint64_t before = ((1ull << (4 * point)) << (4 * point)) - 1;  // the bytes below the point
+      digits = ((x & before) | ((x >> 8) & ~before)) << (8 * (8 - n));
+      int q = point - n;  // minus the digits after the point
+      if (e != chars) {   // an exponent: a sign or none, then one or two digits
+        std::uint64_t y = word_at(s + e + 1) ^ 0x3030303030303030ull;
+        const unsigned first = y & 0xFF;
+        const bool minus = first == ('-' ^ '0'), sign = minus || first == ('+' ^ '0');
+        y >>= 8 * sign;
+        const int count = chars - e - 1 - sign;
+        if (count < 1 || count > 2 || (not_digits(y) & (0xFFFFull >> (16 - 8 * count)))) return Found::other;
+        const int power = static_cast<int>(digits_value(y, count));
+        q += minus ? -power : power;
+        if (q < -10 || q > 10) return Found::other;
+      }
+      scale = scales[q + 10 + 21 * negative];
+      return Found::quick;
+    }
+  }
+  while (p < end && separator[static_cast<unsigned char>(*p)]) ++p;
+  if (p == end) return Found::none;
+  t = p;
+  while (p < end && !separator[static_cast<unsigned char>(*p)]) ++p;
+  length = static_cast<unsigned>(p - t);
+  return Found::other;
+}
+
+// The numbers of four words of digits (as next_number gives them), scaled,
+// into out[0..3]: false when a number is above 2^24. Eight digits make a
+// number by two digits, then four, then eight.
+[[gnu::always_inline]] inline bool four_plain_values(const std::uint64_t* digits, const Scale* scale, float* out) {
+#ifdef __SSE2__
+  const __m128i zero = _mm_setzero_si128();
+  const __m128i by_10 = _mm_set1_epi32(0x0001000A), by_100 = _mm_set1_epi32(0x00010064),
+                by_10000 = _mm_set1_epi32(0x00012710);  // (10, 1), (100, 1), (10000, 1) as 16-bit pairs
+  auto pairs = [&](__m128i w) {
+    return _mm_packs_epi32(_mm_madd_epi16(_mm_unpacklo_epi8(w, zero), by_10),
+                           _mm_madd_epi16(_mm_unpackhi_epi8(w, zero), by_10));
+  };
+  const __m128i w01 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(digits));
+  const __m128i w23 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(digits + 2));
+  const __m128i fours = _mm_packs_epi32(_mm_madd_epi16(pairs(w01), by_100), _mm_madd_epi16(pairs(w23), by_100));
+  const __m128i m = _mm_madd_epi16(fours, by_10000);
+  if (_mm_movemask_epi8(_mm_cmpgt_epi32(m, _mm_set1_epi32(1 << 24))) != 0) return false;
+  const __m128 s01 = _mm_loadu_ps(reinterpret_cast<const float*>(scale)),
+               s23 = _mm_loadu_ps(reinterpret_cast<const float*>(scale + 2));
+  const __m128 divisor = _mm_shuffle_ps(s01, s23, _MM_SHUFFLE(2, 0, 2, 0));
+  const __m128 factor = _mm_shuffle_ps(s01, s23, _MM_SHUFFLE(3, 1, 3, 1));
+  _mm_storeu_ps(out, _mm_mul_ps(_mm_div_ps(_mm_cvtepi32_ps(m), divisor), factor));
+#else
+  for (int i = 0; i < 4; ++i) {
+    const std::uint64_t m = digits_value(digits[i], 8);
+    if (m > (1u << 24)) return false;
+    out[i] = static_cast<float>(m) / scale[i].divisor * scale[i].factor;
+  }
+#endif
+  return true;
 }
 
 bool parse_plain_decimal(std::string_view token, float& out) {
@@ -202,64 +325,92 @@ bool parse_real(std::string_view token, float& out) {
 
 namespace {
 
-// Where one text of read_plain_records stands.
-struct PlainCursor {
-  const char* p;
-  const char* end;
-  float* out;
-  float* record_end;  // after the last value of the record being read
-  float* last;        // after the last value of all
-  std::size_t per_record;
-  bool live = true;    // still reading
-  bool whole = false;  // read whole
-
-  PlainCursor(std::string_view text, float* o, std::size_t records, std::size_t n)
-      : p(text.data()), end(text.data() + text.size()), out(o), record_end(o), last(o), per_record(n) {
-    if (!o)
-      live = false;  // no text to read
-    else if (records == 0 || n == 0)
-      live = false, whole = true;
-    else
-      record_end = o + n, last = o + records * n;
+// One text of read_plain_records, read eight values at a time.
+class PlainText {
+ public:
+  PlainText(std::string_view text, float* out, std::size_t records, std::size_t per_record)
+      : p_(text.data()),
+        end_(text.data() + text.size()),
+        out_(out),
+        records_(records),
+        per_record_(per_record),
+        left_(per_record) {
+    if (!out)
+      live_ = false;  // no text
+    else if (records == 0 || per_record == 0)
+      live_ = false, whole_ = true;
   }
 
-  // One value, and after the last of a record the rest of its line.
+  bool live() const { return live_; }
+  bool whole() const { return whole_; }
+
+  // Up to eight values of the record being read, and after its last value
+  // the rest of its line. The common ones leave digits and scales, made
+  // values four at a time; any other kind is read on its own and put in
+  // place after them.
   [[gnu::always_inline]] void step() {
-    while (p < end && separator[static_cast<unsigned char>(*p)]) ++p;
-    float v = 0.0f;
-    const char* q = end - p >= 16 ? scan_short_decimal(p, v) : nullptr;
-    if (!q) {
-      q = p < end ? scan_plain_decimal(p, end, v) : nullptr;
-      if (!q || (q < end && (!token_end[static_cast<unsigned char>(*q)] || *q == ',' || *q == '/'))) {
-        live = false;  // something else: the full reader's
-        return;
-      }
+    constexpr int batch = 8;
+    alignas(16) std::uint64_t digits[batch];
+    alignas(16) Scale scale[batch];
+    float values[batch], other[batch];
+    unsigned others = 0;  // bit k: value k is other[k]
+    const int count = static_cast<int>(std::min<std::size_t>(batch, left_));
+    const char* t = p_;
+    unsigned length = 0;
+    for (int k = 0; k < count; ++k) {
+      const Found found = next_number(p_, end_, t, length, digits[k], scale[k]);
+      if (found == Found::quick) continue;
+      if (found == Found::none) return fail();  // too few values
+      float v = 0.0f;
+      if (scan_plain_decimal(t, t + length, v) != t + length) return fail();  // the full reader's
+      other[k] = v;
+      others |= 1u << k;
+      digits[k] = 0;
+      scale[k] = scales[10];
     }
-    *out++ = v;
-    p = q;
-    if (out != record_end) {
-      p += p < end;  // past the separator that ended the number
+    for (int k = count; k < batch; ++k) digits[k] = 0, scale[k] = scales[10];
+    float* const to = count == batch ? out_ : values;
+    if (!four_plain_values(digits, scale, to) || !four_plain_values(digits + 4, scale + 4, to + 4))
+      return fail();  // more digits than the quick way takes
+    if (to == values) std::copy(values, values + count, out_);
+    for (; others; others &= others - 1) out_[__builtin_ctz(others)] = other[__builtin_ctz(others)];
+    out_ += count;
+    left_ -= static_cast<std::size_t>(count);
+    if (left_ > 0) return;
+    // The record's last value: the rest of its line.
+    left_ = per_record_;
+    if (--records_ == 0) {
+      live_ = false, whole_ = true;
       return;
     }
-    while (p < end && *p != '\n') ++p;  // the rest of the record's last line
-    if (p < end) ++p;
-    record_end += per_record;
-    if (out == last) live = false, whole = true;
+    const void* line_end = std::memchr(t + length, '\n', static_cast<std::size_t>(end_ - (t + length)));
+    if (!line_end) return fail();  // too few values
+    p_ = static_cast<const char*>(line_end) + 1;
   }
+
+ private:
+  void fail() { live_ = false; }
+
+  const char* p_;
+  const char* end_;
+  float* out_;
+  std::size_t records_, per_record_;
+  std::size_t left_;  // values of the record still to read
+  bool live_ = true, whole_ = false;
 };
 
 }  // namespace
 
 std::array<bool, 2> read_plain_records(std::string_view a, float* out_a, std::string_view b, float* out_b,
                                        std::size_t records, std::size_t per_record) {
-  PlainCursor x(a, out_a, records, per_record), y(b, out_b, records, per_record);
-  while (x.live && y.live) {
+  PlainText x(a, out_a, records, per_record), y(b, out_b, records, per_record);
+  while (x.live() && y.live()) {
     x.step();
     y.step();
   }
-  while (x.live) x.step();
-  while (y.live) y.step();
-  return {x.whole, y.whole};
+  while (x.live()) x.step();
+  while (y.live()) y.step();
+  return {x.whole(), y.whole()};
 }
 
 bool FreeFormatReader::at_end() const {

@@ -21,8 +21,27 @@ namespace tarvo {
 inline constexpr int ring_capacity = 100;
 inline constexpr int n_rings = 50;
 
-// 1-based arrays: element 0 is never used by the model and stays 0.
-using RingArray = std::array<float, ring_capacity + 1>;
+// 1-based arrays: element 0 is never used by the model and stays 0. A ring
+// array starts ring 2, where the ring loops start, on a 64-byte line, so
+// that their vectors of rings are loaded and stored whole lines at a time.
+class alignas(64) RingArray {
+ public:
+  static constexpr std::size_t elements = ring_capacity + 1;
+  float* data() { return values_; }
+  const float* data() const { return values_; }
+  float& operator[](std::size_t i) { return values_[i]; }
+  const float& operator[](std::size_t i) const { return values_[i]; }
+  static constexpr std::size_t size() { return elements; }
+  float* begin() { return values_; }
+  float* end() { return values_ + elements; }
+  const float* begin() const { return values_; }
+  const float* end() const { return values_ + elements; }
+
+ private:
+  float before_[14] = {};  // 64 bytes less rings 0 and 1
+  float values_[elements] = {};
+};
+static_assert(alignof(RingArray) == 64 && (14 + 2) * sizeof(float) == 64, "ring 2 starts a line");
 using RingIndexArray = std::array<int, ring_capacity + 1>;
 
 // How a run ended.

@@ -38,7 +38,7 @@ class alignas(64) RingArray {
   const float* end() const { return values_ + elements; }
 
  private:
-  float before_[14] = {};  // 64 bytes less rings 0 and 1
+  [[maybe_unused]] float before_[14] = {};  // 64 bytes less rings 0 and 1
   float values_[elements] = {};
 };
 static_assert(alignof(RingArray) == 64 && (14 + 2) * sizeof(float) == 64, "ring 2 starts a line");

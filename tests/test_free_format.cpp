@@ -5,6 +5,7 @@
 #include <charconv>
 #include <cstdio>
 #include <cstdint>
+#include <cmath>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -289,6 +290,32 @@ TEST(FreeFormat, PlainRecordsSideBySideReadWhatReadRealsReads) {
       EXPECT_EQ(std::memcmp(got.data(), want.data(), got.size() * sizeof(float)), 0) << text[i];
     }
   }
+}
+
+// Records longer than a batch of sixteen values and not a multiple of it,
+// each ending inside a line with more values after it: the rest of that
+// line is passed over, and every value is the full reader's, sign of zero
+// and the largest digits the quick way takes included.
+TEST(FreeFormat, PlainRecordsOfOddLengthsSkipTheRestOfTheirLastLine) {
+  constexpr std::size_t records = 4, n = 37;
+  const char* forms[] = {"16777216", "-0", "0.0", "85", "-2.5e-1", "1.1504e+01", "9.999E+9", ".5", "5.", "-12.125"};
+  std::string text;
+  for (std::size_t r = 0; r < records; ++r) {
+    for (std::size_t k = 0; k < n; ++k) {
+      text += forms[(r * n + k) % 10];
+      text += (k + 1) % 9 == 0 ? "\n" : "  ";
+    }
+    text += " 777 888 -1e5 skipped\n";  // after the record's last value, on its line
+  }
+  std::vector<float> quick(records * n);
+  EXPECT_EQ(read_plain_records(text, quick.data(), "", nullptr, records, n), (std::array<bool, 2>{true, false}));
+  const std::vector<float> full = read_records(text, records, n);
+  ASSERT_EQ(full.size(), quick.size());
+  EXPECT_EQ(std::memcmp(quick.data(), full.data(), quick.size() * sizeof(float)), 0);
+  EXPECT_EQ(quick[0], 16777216.0f);
+  EXPECT_TRUE(std::signbit(quick[1]) && quick[1] == 0.0f);
+  EXPECT_EQ(quick[n], full[n]);  // the second record starts on the line after the skipped values
+  EXPECT_NE(quick[n], 777.0f);
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 // machine code; TARVO_SIMD forces a path of the tarvo program.
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -62,6 +63,27 @@ std::string state_bits(const Run& r) {
   add(&r.i_rmw, sizeof(int));
   add(&r.last_sweeps, sizeof(int));
   return s;
+}
+
+// The ring loops' vectors start at ring 2: in every ring array of a run,
+// wherever the run is (on the heap alone or among others), ring 2 starts a
+// 64-byte line; the arrays are 1-based with all elements zero at first.
+TEST(StepPaths, RingTwoStartsALineInEveryRingArray) {
+  const World& w = world();
+  ASSERT_TRUE(w.grids);
+  auto at_line = [](const RingArray& a) { return reinterpret_cast<std::uintptr_t>(&a[2]) % 64 == 0; };
+  std::vector<std::unique_ptr<tarvo::Run>> runs;
+  for (int k = 0; k < 3; ++k) runs.push_back(std::make_unique<tarvo::Run>(*w.grids, w.cases[0]));
+  for (const auto& r : runs)
+    for (const RingArray* a : {&r->rsq_lower_old, &r->rsq_lower, &r->s_b, &r->m_up_new, &r->ml_momentum,
+                               &r->pressure_var, &r->ring_work})
+      EXPECT_TRUE(at_line(*a));
+  std::vector<RingArray> arrays(3);
+  for (const RingArray& a : arrays) {
+    EXPECT_TRUE(at_line(a));
+    EXPECT_EQ(a.size(), static_cast<std::size_t>(ring_capacity + 1));
+    for (float x : a) EXPECT_EQ(x, 0.0f);
+  }
 }
 
 TEST(StepPaths, ScalarAndSseAreAlwaysThere) {

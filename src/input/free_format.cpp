@@ -87,11 +87,30 @@ namespace {
 
 constexpr float power_of_ten[] = {1e0f, 1e1f, 1e2f, 1e3f, 1e4f, 1e5f, 1e6f, 1e7f, 1e8f, 1e9f, 1e10f};
 
-// m 10^q, negated when `negative`: m at most 2^24 and |q| at most 10, so that
-// the one rounding gives the correctly rounded value.
+// How a number's digits m are scaled to m 10^q: divided by `divisor`, then
+// multiplied by `factor`. One of them is 1, so that the scaling is one
+// rounding: with m at most 2^24 and |q| at most 10, the correctly rounded
+// value. A negation is exact.
+struct Scale {
+  float divisor, factor;
+};
+static_assert(sizeof(Scale) == 2 * sizeof(float), "scales are loaded as pairs of floats");
+
+// The scales of m 10^q for q = -10 .. 10, positive then negative.
+constexpr std::array<Scale, 42> scales = [] {
+  std::array<Scale, 42> t{};
+  for (int q = -10; q <= 10; ++q) {
+    const Scale s{power_of_ten[q < 0 ? -q : 0], power_of_ten[q > 0 ? q : 0]};
+    t[q + 10] = s;
+    t[q + 31] = {s.divisor, -s.factor};
+  }
+  return t;
+}();
+
+// m 10^q, negated when `negative` (|q| at most 10).
 [[gnu::always_inline]] inline float plain_value(std::uint64_t m, int q, bool negative) {
-  const float v = q < 0 ? static_cast<float>(m) / power_of_ten[-q] : static_cast<float>(m) * power_of_ten[q];
-  return negative ? -v : v;
+  const Scale s = scales[q + 10 + 21 * negative];
+  return static_cast<float>(m) / s.divisor * s.factor;
 }
 
 // A plain decimal, [-]digits[.digits][(e|E)[+|-]digits], from p on: the end of
@@ -150,25 +169,6 @@ constexpr float power_of_ten[] = {1e0f, 1e1f, 1e2f, 1e3f, 1e4f, 1e5f, 1e6f, 1e7f
   out = plain_value(m, q, negative);
   return p;
 }
-
-// How a number's digits are scaled: divided by `divisor`, then multiplied by
-// `factor`. One of them is 1, so that the scaling is one rounding, as in
-// plain_value; a negation is exact.
-struct Scale {
-  float divisor, factor;
-};
-static_assert(sizeof(Scale) == 2 * sizeof(float), "scales are loaded as pairs of floats");
-
-// The scales of m 10^q for q = -10 .. 10, positive then negative.
-constexpr std::array<Scale, 42> scales = [] {
-  std::array<Scale, 42> t{};
-  for (int q = -10; q <= 10; ++q) {
-    const Scale s{power_of_ten[q < 0 ? -q : 0], power_of_ten[q > 0 ? q : 0]};
-    t[q + 10] = s;
-    t[q + 31] = {s.divisor, -s.factor};
-  }
-  return t;
-}();
 
 // Of the sixteen characters at p, bit i for p[i]: the separators (blanks,
 // tabs, carriage returns and line ends), the digits, the points, the letters

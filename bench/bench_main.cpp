@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "driver/run_case.hpp"
+#include "tools/case_run.hpp"
 
 namespace {
 

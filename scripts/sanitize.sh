@@ -28,10 +28,10 @@ b=build-asan
 $b/tarvo-catalog pack "$work"/storm* -o "$work/tracks.nc" > /dev/null
 $b/tarvo-catalog check "$work/tracks.nc" > /dev/null
 $b/tarvo-batch -j 2 --chunk 2 --data "$work/demo/data" --catalog "$work/tracks.nc" --out "$work/all.nc" \
-  --climada "$work/climada" --atcf "$work/atcf" > /dev/null 2>&1
+  --climada "$work/climada" --climada-hdf5 "$work/climada.nc" --atcf "$work/atcf" > /dev/null 2>&1
 for k in 0 1; do
   $b/tarvo-batch --shard $k/2 --data "$work/demo/data" --catalog "$work/tracks.nc" --out "$work/part$k.nc" > /dev/null 2>&1
 done
-$b/tarvo-catalog merge "$work/part1.nc" "$work/part0.nc" -o "$work/merged.nc" > /dev/null
+$b/tarvo-catalog merge "$work/part1.nc" "$work/part0.nc" -o "$work/merged.nc" --atcf "$work/atcf-merged" > /dev/null
 $b/tarvo-catalog unpack "$work/tracks.nc" "$work/unpacked" > /dev/null
 echo "sanitized catalog run: $(ls "$work/climada" | wc -l) CLIMADA files, $(ls "$work/atcf" | wc -l) a-decks"

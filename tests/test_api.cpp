@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <limits>
 #include <filesystem>
 #include <memory>
 #include <string>
@@ -142,7 +143,8 @@ TEST(Api, BadValuesInMemoryNameWhatIsWrong) {
   EXPECT_EQ(failure(t), "storm 7: reference month 13 is not in 1..12");
   t = good;
   t.basin = "abc";
-  EXPECT_EQ(failure(t), "storm 7: the basin code 'abc' is not two characters");
+  EXPECT_EQ(failure(t), std::string("storm 7: the basin code 'abc' is not one tarvo knows: give ") +
+                           basin_codes_accepted);
   t = good;
   t.records[1].hour = t.records[0].hour;
   EXPECT_NE(failure(t).find("record 2: time"), std::string::npos);
@@ -159,6 +161,82 @@ TEST(Api, BadValuesInMemoryNameWhatIsWrong) {
   t.records.resize(201, t.records.back());
   EXPECT_EQ(failure(t), "storm 7: 201 track records; at most 200");
   EXPECT_THROW(parse_params("0.5\n0.5\n", "p"), InputError);
+}
+
+// Every interface of the library refuses a value that is not finite, naming
+// the field, the fix and the storm: one NaN changes the whole forecast.
+TEST(Api, ValuesThatAreNotFiniteAreRefusedNamingFieldFixAndStorm) {
+  const Cases& c = cases();
+  ASSERT_FALSE(c.names.empty());
+  Track good = read_track_file(c.names[0] + "/track.in");
+  good.lines.clear();
+  const Params p = read_params_file(c.names[0] + "/params.in");
+  const float nan = std::numeric_limits<float>::quiet_NaN(), inf = std::numeric_limits<float>::infinity();
+  const std::pair<float TrackRecord::*, const char*> fields[] = {
+      {&TrackRecord::vmax_kt, "vmax_kt (observed maximum wind, kt) is NaN"},
+      {&TrackRecord::vpot, "vpot (potential intensity, m/s) is NaN"},
+      {&TrackRecord::f6, "shear (environmental wind shear, m/s) is NaN"},
+      {&TrackRecord::t600, "t600 (temperature at 600 hPa, K) is NaN"},
+      {&TrackRecord::rh600, "rh600 (relative humidity at 600 hPa, percent) is NaN"}};
+  for (const auto& [member, words] : fields) {
+    Track t = good;
+    t.records[3].*member = nan;
+    try {
+      forecast(t, p, *c.grids, nullptr, "storm 7");
+      ADD_FAILURE() << words;
+    } catch (const InputError& e) {
+      EXPECT_EQ(std::string(e.what()).rfind("storm 7: fix 4 (" + std::to_string(t.records[3].hour) + " h): " + words, 0), 0u)
+          << e.what();
+    }
+  }
+  Track t = good;
+  t.records[0].t600 = -inf;
+  std::string error;
+  forecast_stream(
+      [&, given = false](StormInputs& storm) mutable {
+        if (given) return false;
+        storm.track = t;
+        storm.params = p;
+        storm.grids = c.grids.get();
+        storm.name = "streamed";
+        return given = true;
+      },
+      [&](std::size_t, Forecast&&, const InputError* e) { error = e ? e->what() : "no error"; });
+  EXPECT_NE(error.find("streamed: fix 1 ("), std::string::npos) << error;
+  EXPECT_NE(error.find("t600 (temperature at 600 hPa, K) is -infinity"), std::string::npos) << error;
+  Params q = p;
+  q.nudge_gain = nan;
+  EXPECT_THROW(forecast(good, q, *c.grids), InputError);
+  // track.in as the program reads it keeps its rules: the value is used, with a warning.
+  t = good;
+  t.records[3].vpot = nan;
+  const Forecast f = forecast(t, p, *c.grids, nullptr, "track.in", TrackRules::track_in);
+  ASSERT_EQ(f.warnings.size(), 1u);
+  EXPECT_NE(f.warnings[0].find("record 4: vpot (potential intensity, m/s) is NaN"), std::string::npos);
+}
+
+TEST(Api, BasinCodesAreNormalisedAndEasternPacificOnesSelectItsCoefficients) {
+  const Cases& c = cases();
+  ASSERT_FALSE(c.names.empty());
+  const Track good = read_track_file(c.names[0] + "/track.in");
+  const Params p = read_params_file(c.names[0] + "/params.in");
+  auto text_with = [&](const char* code, TrackRules rules) {
+    Track t = good;
+    t.basin = code;
+    return track_out_text(forecast(t, p, *c.grids, nullptr, "t", rules));
+  };
+  const std::string ep = text_with("ep", TrackRules::library), al = text_with("al", TrackRules::library);
+  EXPECT_NE(ep, al);
+  for (const char* code : {"EP", "Ep", "eP"}) {
+    EXPECT_EQ(text_with(code, TrackRules::library), ep) << code;
+    EXPECT_EQ(text_with(code, TrackRules::track_in), al) << code;  // track.in's exact comparison
+  }
+  EXPECT_EQ(text_with("NA", TrackRules::library), al);
+  for (const auto& [code, kept] : {std::pair{"AL", "al"}, {"ep", "ep"}, {"CP", "cp"}, {"wp", "wp"}, {"IO", "io"},
+                                   {"sh", "sh"}, {"SL", "sl"}, {"NA", "al"}, {"EP", "ep"}, {"WP", "wp"},
+                                   {"NI", "io"}, {"SI", "sh"}, {"SP", "sh"}, {"SA", "sl"}, {" al", "al"}})
+    EXPECT_EQ(tarvo_basin(code), kept) << code;
+  for (const char* code : {"", "a", "xx", "MM", "ep1", "e p"}) EXPECT_EQ(tarvo_basin(code), "") << code;
 }
 
 TEST(Api, SkippedRecordsBecomeWarnings) {

@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <filesystem>
 
-#include "driver/batch.hpp"
+#include "api/batch.hpp"
 #include "helpers.hpp"
 #include "output/verification.hpp"
 

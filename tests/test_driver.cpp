@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "driver/run_case.hpp"
+#include "tools/case_run.hpp"
 #include "helpers.hpp"
 
 namespace tarvo {

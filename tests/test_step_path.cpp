@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "driver/run_case.hpp"
+#include "tools/case_run.hpp"
 #include "helpers.hpp"
 #include "model/step_path.hpp"
 

@@ -8,7 +8,7 @@
 #include <memory>
 #include <string>
 
-#include "driver/run_case.hpp"
+#include "tools/case_run.hpp"
 #include "input/input_error.hpp"
 #include "model/run.hpp"
 

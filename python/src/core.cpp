@@ -17,11 +17,6 @@
 
 #include "api/catalog.hpp"
 #include "api/tarvo.hpp"
-#include "input/catalog.hpp"
-#include "input/text_file.hpp"
-#include "output/catalog_output.hpp"
-#include "output/format.hpp"
-#include "output/track_catalog.hpp"
 
 namespace py = pybind11;
 using tarvo::Track;
@@ -37,7 +32,7 @@ struct Grids {
 };
 
 // A Track from the package's fields (lengths already checked in Python).
-Track make_track(const std::string& basin, int month, int day, int hour, const Ints& hours,
+Track make_track(const std::string& basin, int month, int day, int hour, int year, const Ints& hours,
                  const Floats& lat, const Floats& lon, const Floats& vmax, const Floats& vpot,
                  const Floats& shear, const Floats& t600, const Floats& rh600) {
   Track t;
@@ -45,6 +40,7 @@ Track make_track(const std::string& basin, int month, int day, int hour, const I
   t.month = month;
   t.day = day;
   t.hour = hour;
+  t.year = year;
   const py::ssize_t n = hours.size();
   for (const py::array* a : {static_cast<const py::array*>(&lat), static_cast<const py::array*>(&lon),
                              static_cast<const py::array*>(&vmax), static_cast<const py::array*>(&vpot),
@@ -86,6 +82,7 @@ py::dict track_fields(const Track& t) {
   d["month"] = t.month;
   d["day"] = t.day;
   d["hour"] = t.hour;
+  d["year"] = t.year;
   d["hours"] = hours;
   d["lat"] = lat;
   d["lon"] = lon;
@@ -169,9 +166,35 @@ tarvo::Params make_params(const py::tuple& p) {
 // A track from a dict of track_fields' keys.
 Track track_of(const py::dict& d) {
   return make_track(d["basin"].cast<std::string>(), d["month"].cast<int>(), d["day"].cast<int>(),
-                    d["hour"].cast<int>(), d["hours"].cast<Ints>(), d["lat"].cast<Floats>(), d["lon"].cast<Floats>(),
-                    d["vmax_kt"].cast<Floats>(), d["vpot"].cast<Floats>(), d["shear"].cast<Floats>(),
-                    d["t600"].cast<Floats>(), d["rh600"].cast<Floats>());
+                    d["hour"].cast<int>(), d["year"].cast<int>(), d["hours"].cast<Ints>(), d["lat"].cast<Floats>(),
+                    d["lon"].cast<Floats>(), d["vmax_kt"].cast<Floats>(), d["vpot"].cast<Floats>(),
+                    d["shear"].cast<Floats>(), d["t600"].cast<Floats>(), d["rh600"].cast<Floats>());
+}
+
+tarvo::ForecastOutputs outputs_of(const std::string& climada_dir, const std::string& climada_file,
+                                  const std::string& atcf_dir, int atcf_step, int atcf_max_tau) {
+  tarvo::ForecastOutputs o;
+  o.climada_dir = climada_dir;
+  o.climada_file = climada_file;
+  o.atcf_dir = atcf_dir;
+  o.atcf.step_h = atcf_step;
+  o.atcf.max_tau_h = atcf_max_tau;
+  return o;
+}
+
+py::dict outputs_summary(const tarvo::ForecastOutputs& o, const tarvo::ForecastOutputsSummary& s) {
+  py::dict d;
+  d["tracks"] = s.tracks;
+  d["left_out"] = s.left_out;
+  d["adeck_files"] = s.adeck_files;
+  d["adeck_forecasts"] = s.adeck_forecasts;
+  d["unnumbered"] = s.unnumbered;
+  d["past_max_tau"] = s.past_max_tau;
+  d["most_hours_left_out"] = s.most_hours_left_out;
+  d["without_tau0"] = s.without_tau0;
+  d["replaced"] = s.replaced;
+  d["report"] = tarvo::outputs_report(o, s);
+  return d;
 }
 
 // Thrown through a catalog run to end it when the progress callback raised.
@@ -215,28 +238,34 @@ PYBIND11_MODULE(_core, m) {
     return d;
   });
 
-  m.def("check_track", [](const std::string& basin, int month, int day, int hour, const Ints& hours,
+  // Checks a track as the library takes it; returns its basin code as tarvo keeps it.
+  m.def("check_track", [](const std::string& basin, int month, int day, int hour, int year, const Ints& hours,
                           const Floats& lat, const Floats& lon, const Floats& vmax, const Floats& vpot,
                           const Floats& shear, const Floats& t600, const Floats& rh600, const std::string& name) {
-    tarvo::CaseInputs check;
-    check.diagnostics = nullptr;
-    check.load_track(make_track(basin, month, day, hour, hours, lat, lon, vmax, vpot, shear, t600, rh600), name);
+    Track t = make_track(basin, month, day, hour, year, hours, lat, lon, vmax, vpot, shear, t600, rh600);
+    tarvo::check_track(t, name);
+    return t.basin;
   });
 
-  m.def("track_text", [](const std::string& basin, int month, int day, int hour, const Ints& hours,
+  m.def("track_text", [](const std::string& basin, int month, int day, int hour, int year, const Ints& hours,
                          const Floats& lat, const Floats& lon, const Floats& vmax, const Floats& vpot,
-                         const Floats& shear, const Floats& t600, const Floats& rh600) {
-    return tarvo::track_text(make_track(basin, month, day, hour, hours, lat, lon, vmax, vpot, shear, t600, rh600));
+                         const Floats& shear, const Floats& t600, const Floats& rh600, const std::string& name) {
+    return tarvo::track_text(make_track(basin, month, day, hour, year, hours, lat, lon, vmax, vpot, shear, t600, rh600),
+                             name);
   });
+
+  m.def("version", [] { return std::string(tarvo::version()); });
+  m.def("step_path", [] { return tarvo::step_path_name(); });
+  m.def("history_line", [](const std::string& call) { return tarvo::history_line(call); });
 
   m.def("parse_params", [](const std::string& text, const std::string& name) {
     const tarvo::Params p = tarvo::parse_params(text, name);
     return py::make_tuple(p.smooth_vobs, p.smooth_dist, p.smooth_f6, p.nudge_gain);
   });
 
-  m.def("read_text", [](const std::string& path) { return tarvo::read_whole_file(path, path); });
+  m.def("read_text", [](const std::string& path) { return tarvo::read_text_file(path); });
   m.def("write_text_whole", [](const std::string& path, const std::string& text) {
-    tarvo::write_file_whole(path, text);
+    tarvo::write_text_file(path, text);
   });
 
   // tracks: a list of track_fields-like dicts; params: a list of 4-tuples, one a track.
@@ -318,18 +347,14 @@ PYBIND11_MODULE(_core, m) {
     std::vector<tarvo::CatalogStorm> storms;
     {
       py::gil_scoped_release free;
-      const tarvo::CatalogReader reader(path);
-      reader.sids();
-      constexpr std::size_t chunk = 256;
-      for (std::size_t first = 0; first < reader.storms(); first += chunk)
-        for (tarvo::CatalogStorm& s : reader.read(first, chunk)) storms.push_back(std::move(s));
+      storms = tarvo::read_catalog(path);
     }
     py::list out;
     for (const tarvo::CatalogStorm& s : storms) {
       py::dict d = track_fields(s.track);
       d["sid"] = s.sid;
       d["name"] = s.name;
-      d["year"] = s.year;
+      d["storm_year"] = s.year;
       d["cyclone_number"] = s.cyclone_number;
       d["params"] = py::make_tuple(s.params.smooth_vobs, s.params.smooth_dist, s.params.smooth_f6, s.params.nudge_gain);
       out.append(d);
@@ -338,7 +363,7 @@ PYBIND11_MODULE(_core, m) {
   });
 
   // storms: dicts of track_fields' keys with sid, name, year, cyclone_number and params.
-  m.def("write_catalog", [](const std::string& path, const py::list& storms) {
+  m.def("write_catalog", [](const std::string& path, const py::list& storms, const std::string& command) {
     std::vector<tarvo::CatalogStorm> all(storms.size());
     for (std::size_t i = 0; i < all.size(); ++i) {
       const py::dict d = storms[i].cast<py::dict>();
@@ -346,13 +371,12 @@ PYBIND11_MODULE(_core, m) {
       s.track = track_of(d);
       s.sid = d["sid"].cast<std::string>();
       s.name = d["name"].cast<std::string>();
-      s.year = d["year"].cast<int>();
+      s.year = s.track.year;
       s.cyclone_number = d["cyclone_number"].cast<int>();
       s.params = make_params(d["params"].cast<py::tuple>());
-      s.reference_hours = static_cast<double>(tarvo::hours_from_civil(s.year, s.track.month, s.track.day, s.track.hour));
     }
     py::gil_scoped_release free;
-    tarvo::write_track_catalog(path, all);
+    tarvo::write_catalog(path, std::move(all), command);
   });
 
   // Storms first .. last - 1 of catalog `in` forecast into forecast file `out`;
@@ -360,11 +384,12 @@ PYBIND11_MODULE(_core, m) {
   m.def(
       "forecast_catalog_file",
       [](const std::string& in, const std::string& out, const Grids& grids, int threads, std::size_t first,
-         std::size_t last, const std::function<void(int, int, int)>& progress) {
+         std::size_t last, const std::function<void(int, int, int)>& progress, const std::string& command) {
         tarvo::CatalogOptions options;
         options.threads = std::max(1, threads);
         options.first = first;
         options.last = last;
+        options.command = command;
         std::exception_ptr interrupted;
         tarvo::CatalogSummary s;
         try {
@@ -385,7 +410,29 @@ PYBIND11_MODULE(_core, m) {
         return py::make_tuple(s.storms, s.stopped, s.failed);
       },
       py::arg("catalog"), py::arg("out"), py::arg("grids"), py::arg("threads"), py::arg("first"), py::arg("last"),
-      py::arg("progress") = nullptr);
+      py::arg("progress") = nullptr, py::arg("command") = "");
+
+  m.def("export_forecasts", [](const std::string& path, const std::string& climada_dir, const std::string& climada_file,
+                               const std::string& atcf_dir, int atcf_step, int atcf_max_tau, const std::string& command) {
+    const tarvo::ForecastOutputs o = outputs_of(climada_dir, climada_file, atcf_dir, atcf_step, atcf_max_tau);
+    tarvo::ForecastOutputsSummary s;
+    {
+      py::gil_scoped_release free;
+      s = tarvo::export_forecasts(path, o, command);
+    }
+    return outputs_summary(o, s);
+  });
 
   m.def("category_of", [](float peak_kt) { return tarvo::category_of(peak_kt); });
+
+  // CLIMADA's conventions for a track: its basin codes (one a sample) and its longitudes.
+  m.def("climada_basins", [](const std::string& basin, const Floats& lon) {
+    py::list out;
+    for (py::ssize_t i = 0; i < lon.size(); ++i) out.append(tarvo::climada_basin(basin, static_cast<double>(lon.data()[i])));
+    return out;
+  });
+  m.def("climada_longitudes", [](const Floats& lon) {
+    const std::vector<double> v = tarvo::climada_longitudes(std::vector<float>(lon.data(), lon.data() + lon.size()));
+    return py::array_t<double>(static_cast<py::ssize_t>(v.size()), v.data());
+  });
 }

@@ -7,6 +7,7 @@
 The same model, byte for byte, as the ``tarvo`` program.
 """
 
+from . import _core
 from ._errors import InputError
 from ._forecast import Grids, forecast, forecast_many, load_grids, run_case
 from ._track import Params, Track, read_params, read_track
@@ -14,6 +15,9 @@ from ._track import Params, Track, read_params, read_track
 __all__ = ["Grids", "InputError", "Params", "Track", "forecast", "forecast_many", "load_grids",
            "read_params", "read_track", "run_case"]
 
-from ._catalog import category_of, forecast_catalog, read_catalog, to_climada, write_catalog  # noqa: E402
+from ._catalog import (category_of, export_forecasts, forecast_catalog, read_catalog, to_climada,  # noqa: E402
+                       write_catalog)
 
-__all__ += ["category_of", "forecast_catalog", "read_catalog", "to_climada", "write_catalog"]
+__all__ += ["category_of", "export_forecasts", "forecast_catalog", "read_catalog", "to_climada", "write_catalog"]
+
+__version__ = _core.version()  #: "0.9.0", with "+g" and the commit of the build

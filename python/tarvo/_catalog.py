@@ -15,7 +15,7 @@ from ._errors import InputError
 from ._forecast import Grids, _ProgressBar
 from ._track import Params, Track
 
-def write_catalog(tracks, params, path, year=2001, sids=None, names=None, cyclone_numbers=None):
+def write_catalog(tracks, params, path, year=None, sids=None, names=None, cyclone_numbers=None):
     """Writes tracks and their run parameters as one catalog file.
 
     Parameters
@@ -23,9 +23,9 @@ def write_catalog(tracks, params, path, year=2001, sids=None, names=None, cyclon
     tracks : sequence of Track
     params : Params, or a sequence of Params (one a track)
     path : str or path
-    year : int or sequence of int
-        The year of each track's reference time (track.in has none; 2001 is a
-        common year, as tarvo's calendar has no leap day).
+    year : int or sequence of int, optional
+        The year of each track's reference time, for tracks that have none
+        (``Track.year``; track.in has none). Default 2001.
     sids : sequence of str, optional
         Unique storm ids, safe as file names. Default: the name of the
         directory of each track's track.in, else ``storm000001``, ...
@@ -33,18 +33,26 @@ def write_catalog(tracks, params, path, year=2001, sids=None, names=None, cyclon
         Storm names (default: the sids).
     cyclone_numbers : sequence of int, optional
         Each storm's number in its basin and year, 1 to 99 (what ATCF a-decks
-        are named by); 0 or absent for none.
+        are named by); 0 for none. Default: the storms numbered 1, 2, ... in
+        each basin and year in the order given, as ``tarvo-catalog pack``
+        does (0 beyond 99).
     """
     tracks = list(tracks)
     n = len(tracks)
     if not all(isinstance(t, Track) for t in tracks):
         raise InputError(f"{path}: expected a sequence of tarvo.Track", str(path))
     params = [params] * n if isinstance(params, Params) else list(params)
-    years = [int(year)] * n if np.isscalar(year) else [int(y) for y in year]
-    numbers = [0] * n if cyclone_numbers is None else [int(c) for c in cyclone_numbers]
-    if len(params) != n or len(years) != n or len(numbers) != n:
-        raise InputError(f"{path}: {n} tracks, {len(params)} params, {len(years)} years, "
-                         f"{len(numbers)} cyclone numbers", str(path))
+    given = [year] * n if year is None or np.isscalar(year) else list(year)
+    if len(given) != n:
+        raise InputError(f"{path}: {n} tracks, {len(given)} years", str(path))
+    years = []
+    for t, y in zip(tracks, given):
+        if y is not None and t.year is not None and int(y) != t.year:
+            raise InputError(f"{path}: track {t.name} is of {t.year}, not of year={int(y)}", str(path))
+        years.append(t.year if t.year is not None else (2001 if y is None else int(y)))
+    numbers = _numbers(tracks, years) if cyclone_numbers is None else [int(c) for c in cyclone_numbers]
+    if len(params) != n or len(numbers) != n:
+        raise InputError(f"{path}: {n} tracks, {len(params)} params, {len(numbers)} cyclone numbers", str(path))
     if not all(isinstance(p, Params) for p in params):
         raise InputError(f"{path}: expected tarvo.Params", str(path))
     if any(c < 0 for c in numbers):
@@ -54,7 +62,8 @@ def write_catalog(tracks, params, path, year=2001, sids=None, names=None, cyclon
     if len(sids) != n or len(names) != n:
         raise InputError(f"{path}: {n} tracks, {len(sids)} sids, {len(names)} names", str(path))
     _core.write_catalog(str(path), [dict(t._fields(), sid=s, name=m, year=y, cyclone_number=c, params=p._tuple())
-                                    for t, s, m, y, c, p in zip(tracks, sids, names, years, numbers, params)])
+                                    for t, s, m, y, c, p in zip(tracks, sids, names, years, numbers, params)],
+                        f"tarvo.write_catalog(..., {str(path)!r}) from Python")
 
 
 def read_catalog(path):
@@ -68,7 +77,8 @@ def read_catalog(path):
     tracks, params = [], []
     for d in _core.read_catalog(str(path)):
         tracks.append(Track(d["basin"], d["month"], d["day"], d["hour"], d["hours"], d["lat"], d["lon"],
-                            d["vmax_kt"], d["vpot"], d["shear"], d["t600"], d["rh600"], name=d["sid"]))
+                            d["vmax_kt"], d["vpot"], d["shear"], d["t600"], d["rh600"], name=d["sid"],
+                            year=d["year"]))
         params.append(Params(*d["params"]))
     return tracks, params
 
@@ -107,32 +117,77 @@ def join_parts(parts):
 
 def to_climada(ds):
     """The per-storm Datasets of a forecast catalog, as CLIMADA's
-    ``TCTracks.data`` holds them (dimension ``time``; per-storm items as
-    attributes, ``orig_event_flag`` and ``category`` as ints), the same as the
-    files of ``tarvo-batch --climada``. Storms without samples are left out."""
+    ``TCTracks.data`` holds them: dimension ``time``; variables as doubles;
+    ``basin`` CLIMADA's code a sample (``NA``, ``EP``, ``WP``, ``NI``, ``SI``,
+    ``SP``, ``SA``, as ``<U2``), tarvo's own in the attribute
+    ``tarvo_basin``; longitudes in -180..180 (continuous for a track that
+    crosses 180 degrees); ``orig_event_flag`` True (a model's own track, as
+    CLIMADA marks the tracks it reads); the per-storm items as attributes. The
+    same tracks as ``tarvo-batch --climada`` files (docs/climada.md); pass them
+    to ``climada.hazard.TCTracks(data=...)``. Storms without samples (failed or
+    stopped early) are left out: their status is in ``ds``."""
     out = []
     for i in range(ds.sizes["storm"]):
         s = ds.isel(storm=i)
         keep = np.isfinite(s["max_sustained_wind"].values)
-        if not keep.any():
+        if not keep.any() or str(s["status"].values) != "finished":
             continue
         time = s["time"].values[keep]
+        lon = s["lon"].values[keep].astype(np.float32)
+        tarvo_basin = str(s["basin"].values[keep][0])
         one = xr.Dataset(
             {k: ("time", s[k].values[keep].astype(np.float64), {"units": s[k].attrs.get("units", "")})
              for k in ("time_step", "radius_max_wind", "max_sustained_wind", "central_pressure",
                        "environmental_pressure")},
             coords={"time": time,
                     "lat": ("time", s["lat"].values[keep].astype(np.float64), {"units": "degrees_north"}),
-                    "lon": ("time", s["lon"].values[keep].astype(np.float64), {"units": "degrees_east"})},
+                    "lon": ("time", _core.climada_longitudes(lon), {"units": "degrees_east"})},
         )
-        one["basin"] = ("time", s["basin"].values[keep].astype(str).astype(object))
+        one["basin"] = ("time", np.array(_core.climada_basins(tarvo_basin, lon), dtype="<U2"))
         one.attrs = {"max_sustained_wind_unit": "kn", "central_pressure_unit": "mb",
                      "name": str(s["name"].values), "sid": str(s["sid"].values),
-                     "orig_event_flag": int(s["orig_event_flag"].values), "data_provider": "tarvo",
-                     "id_no": int(s["id_no"].values), "category": int(s["category"].values),
-                     "status": str(s["status"].values)}
+                     "data_provider": "tarvo", "tarvo_basin": tarvo_basin, "status": str(s["status"].values),
+                     "orig_event_flag": True, "id_no": int(s["id_no"].values),
+                     "category": int(s["category"].values)}
         out.append(one)
     return out
+
+
+def export_forecasts(forecasts, climada=None, climada_hdf5=None, atcf=None, atcf_step=6, atcf_max_tau=240):
+    """Writes the files made from forecasts for the tools tarvo is paired
+    with, what ``tarvo-catalog export`` writes (docs/climada.md, docs/atcf.md).
+
+    Parameters
+    ----------
+    forecasts : str, path or xarray.Dataset
+        A forecast file (``tarvo-batch --out``) or the Dataset of
+        :func:`forecast_catalog`.
+    climada : str or path, optional
+        A folder for one CLIMADA track file a storm (``TCTracks.from_netcdf``).
+    climada_hdf5 : str or path, optional
+        One file of every track (``TCTracks.from_hdf5``).
+    atcf : str or path, optional
+        A folder of ATCF a-decks, every forecast of a storm joined into its
+        one file (``a<basin><number><year>.dat``).
+    atcf_step, atcf_max_tau : int
+        Hours between TAUs (6; 2 writes every sample) and the last TAU (240).
+
+    Returns
+    -------
+    dict
+        What was written: ``tracks``, ``left_out``, ``adeck_files``,
+        ``adeck_forecasts``, ``unnumbered``, ``replaced`` and a ``report``.
+    """
+    with tempfile.TemporaryDirectory(prefix="tarvo-") as tmp:
+        if isinstance(forecasts, xr.Dataset):
+            path = os.path.join(tmp, "forecasts.nc")
+            forecasts.to_netcdf(path, format="NETCDF4", engine="netcdf4")
+        else:
+            path = str(forecasts)
+        return _core.export_forecasts(path, "" if climada is None else str(climada),
+                                      "" if climada_hdf5 is None else str(climada_hdf5),
+                                      "" if atcf is None else str(atcf), int(atcf_step), int(atcf_max_tau),
+                                      "tarvo.export_forecasts(...) from Python")
 
 
 def category_of(peak_kt):
@@ -143,6 +198,15 @@ def category_of(peak_kt):
 # ---------------------------------------------------------------- internals
 
 _SID = re.compile(r"^[A-Za-z0-9][A-Za-z0-9._-]*$")  # safe as a file name
+
+
+def _numbers(tracks, years):
+    """Storms numbered 1, 2, ... in each basin and year, in the order given (0 beyond 99)."""
+    seen, numbers = {}, []
+    for t, y in zip(tracks, years):
+        k = seen[(t.basin, y)] = seen.get((t.basin, y), 0) + 1
+        numbers.append(k if k <= 99 else 0)
+    return numbers
 
 
 def _default_sid(track, i):
@@ -186,7 +250,8 @@ def _forecast_file(catalog, grids, threads, start, stop, progress):
 
         try:
             _core.forecast_catalog_file(path, out, grids, threads, start, sys.maxsize if stop is None else stop,
-                                        update if bar else None)
+                                        update if bar else None,
+                                        f"tarvo.forecast_catalog({shown!r}) from Python")
         except InputError as e:
             if path == shown:
                 raise

@@ -33,8 +33,11 @@ def forecast(track, params, grids, year=None):
     params : Params
     grids : Grids
     year : int, optional
-        The year of the reference time: the ``time`` coordinate is then
-        datetime64. Otherwise it is hours since the reference time.
+        The year of the reference time, when the track has none
+        (``Track.year``): the ``time`` coordinate is then real times
+        (datetime64, leap days included). Otherwise it is hours since the
+        reference time, with tarvo's own date labels (``month``, ``day``,
+        ``hour``, a calendar without leap days, as track.out has them).
 
     Returns
     -------
@@ -51,6 +54,7 @@ def forecast(track, params, grids, year=None):
         When the track cannot be forecast.
     """
     _check(track, params, grids)
+    year = _year_of(track, year)
     result = _core.forecast_many([track._fields()], [params._tuple()], grids, 1)[0]
     if result["status"] == "failed":
         raise InputError(result["error"], result["error_path"], result["error_line"] or None)
@@ -86,6 +90,7 @@ def forecast_many(tracks, params, grids, threads=None, progress=True, year=None)
         raise InputError(f"forecast_many: {len(params)} params for {len(tracks)} tracks")
     for t, p in zip(tracks, params):
         _check(t, p, grids)
+    years = [_year_of(t, year) for t in tracks]
     threads = (os.cpu_count() or 1) if threads is None else int(threads)
     if threads < 1:
         raise InputError(f"forecast_many: threads must be at least 1, not {threads}")
@@ -94,7 +99,7 @@ def forecast_many(tracks, params, grids, threads=None, progress=True, year=None)
                                   threads, bar.update if bar else None)
     if bar:
         bar.close()
-    return [_dataset(r, t, p, year) for r, t, p in zip(results, tracks, params)]
+    return [_dataset(r, t, p, y) for r, t, p, y in zip(results, tracks, params, years)]
 
 
 def run_case(case_dir, grids=None, year=None):
@@ -113,7 +118,7 @@ def run_case(case_dir, grids=None, year=None):
         raise InputError(result["error"], result["error_path"], result["error_line"] or None)
     if result["status"] == "finished":
         _core.write_text_whole(os.path.join(case_dir, "track.out"), result["track_out"])
-    return _dataset(result, track, params, year)
+    return _dataset(result, track, params, _year_of(track, year))
 
 
 def _check(track, params, grids):
@@ -125,9 +130,20 @@ def _check(track, params, grids):
         raise InputError(f"expected tarvo.Grids (tarvo.load_grids), not {type(grids).__name__}")
 
 
+def _year_of(track, year):
+    """The year of a track's reference time: given, or the track's own."""
+    if year is None:
+        return track.year
+    year = int(year)
+    if track.year is not None and track.year != year:
+        raise InputError(f"{track.name}: year={year}, but the track's reference time is in {track.year}", track.name)
+    return year
+
+
 def _attrs(track, params):
     return {"basin": track.basin.strip(), "track": track.name, "smooth_vobs": params.smooth_vobs,
-            "smooth_dist": params.smooth_dist, "smooth_f6": params.smooth_f6, "nudge_gain": params.nudge_gain}
+            "smooth_dist": params.smooth_dist, "smooth_f6": params.smooth_f6, "nudge_gain": params.nudge_gain,
+            "source": f"tarvo {_core.version()}", "tarvo_step_path": _core.step_path()}
 
 
 def _dataset(result, track, params, year):
@@ -135,7 +151,6 @@ def _dataset(result, track, params, year):
     if result["status"] == "failed":
         return xr.Dataset(attrs=dict(attrs, status="failed", error=result["error"]))
     attrs["warnings"] = "\n".join(result["warnings"])
-    attrs["source"] = "tarvo"
     if result["status"] == "stopped_early":
         attrs["status"] = (f"stopped_early at {result['stop_hours']:+.1f} h "
                            f"(a negative squared radius at ring {result['stop_ring']})")
@@ -157,21 +172,14 @@ def _dataset(result, track, params, year):
         variables["day"] = ("time", result["day"], {"long_name": "day of month"})
         variables["hour"] = ("time", result["hour"], {"units": "h", "long_name": "hour of day"})
     else:
-        coords = {"time": ("time", _datetimes(int(year), result["month"], result["day"], result["hour"]))}
+        coords = {"time": ("time", reference_time(year, track) + hours.astype("timedelta64[h]"))}
     return xr.Dataset(variables, coords=coords, attrs=attrs)
 
 
-def _datetimes(year, month, day, hour):
-    """The samples' labels in ``year`` (the next year after December): tarvo's
-    calendar has no 29 February, so in a leap year the labels are kept and
-    29 February never appears."""
-    out = np.empty(len(month), dtype="datetime64[h]")
-    y = year
-    for i, (m, d, h) in enumerate(zip(month, day, hour)):
-        if i > 0 and m < month[i - 1]:
-            y += 1
-        out[i] = np.datetime64(f"{y:04d}-{int(m):02d}-{int(d):02d}T{int(h):02d}", "h")
-    return out.astype("datetime64[ns]")
+def reference_time(year, track):
+    """The real time (datetime64[ns]) of a track's time 0 in ``year``."""
+    return np.datetime64(f"{int(year):04d}-{track.month:02d}-{track.day:02d}T{track.hour:02d}", "h").astype(
+        "datetime64[ns]")
 
 
 class _ProgressBar:

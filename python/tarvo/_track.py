@@ -16,10 +16,13 @@ class Track:
     Parameters
     ----------
     basin : str
-        Two-character basin code ("al", "ep", ...; "ep" selects the eastern
-        Pacific coefficients).
+        Basin code: ATCF's (``al``, ``ep``, ``cp``, ``wp``, ``io``, ``sh``,
+        ``sl``, in any case) or IBTrACS's (``NA``, ``EP``, ``WP``, ``NI``,
+        ``SI``, ``SP``, ``SA``), kept as tarvo's lower-case ATCF code
+        (docs/formats.md). Eastern-Pacific storms (``ep``) get the
+        eastern-Pacific coefficients.
     month, day, hour : int
-        Date and hour of track time 0 (tarvo's calendar has no leap day).
+        Date and hour of track time 0.
     hours : array-like of int
         Time of each fix, in hours from the reference time; increasing, with
         at least one fix at or before 0 (the forecast starts at the last one).
@@ -37,47 +40,61 @@ class Track:
         Relative humidity at 600 hPa, percent.
     name : str
         Names the track in messages.
+    year : int, optional
+        The year of the reference time, where it is known: forecasts then
+        have real times (:func:`tarvo.forecast`), and a track may start on
+        29 February of a leap year. track.in has no year.
+
+    Every value of every fix must be a finite number: a NaN or an infinity
+    raises :class:`InputError` naming the field, the fix and the track.
     """
 
     def __init__(self, basin, month, day, hour, hours, lat, lon, vmax_kt, vpot, shear, t600, rh600,
-                 name="track"):
+                 name="track", year=None):
         self.name = str(name)
-        self.basin = _basin(basin, self.name)
+        if not isinstance(basin, str) or len(basin) > 2:
+            raise InputError(f"{self.name}: the basin code {basin!r} is not a text of two characters", self.name)
         self.month, self.day, self.hour = (_integer(v, k, self.name)
                                            for k, v in (("month", month), ("day", day), ("hour", hour)))
+        self.year = None if year is None else _integer(year, "year", self.name)
         self.hours = _int_array(hours, "hours", self.name)
         n = len(self.hours)
         values = {}
         for key, value in zip(_FIELDS, (lat, lon, vmax_kt, vpot, shear, t600, rh600)):
-            a = np.asarray(value, dtype=np.float64)
+            try:
+                a = np.asarray(value, dtype=np.float64)
+            except (TypeError, ValueError):
+                raise InputError(f"{self.name}: {key} must be numbers", self.name) from None
             if a.ndim != 1 or len(a) != n:
                 raise InputError(f"{self.name}: {key} has {a.size} values, hours has {n}", self.name)
-            if key in ("lat", "lon") and not np.all(np.isfinite(a)):
-                raise InputError(f"{self.name}: {key} is not finite at fix {int(np.argmin(np.isfinite(a)))}",
-                                 self.name)
             values[key] = a.astype(np.float32)
         for key in _FIELDS:
             setattr(self, key, values[key])
         self.skipped = []
-        _core.check_track(*self._core_args(), self.name)
+        self.basin = basin.ljust(2)
+        self.basin = _core.check_track(*self._core_args(), self.name)
 
     def _core_args(self):
-        return (self.basin, self.month, self.day, self.hour, self.hours) + tuple(getattr(self, k) for k in _FIELDS)
+        return ((self.basin, self.month, self.day, self.hour, self.year or 0, self.hours)
+                + tuple(getattr(self, k) for k in _FIELDS))
 
     def _fields(self):
-        d = dict(zip(("basin", "month", "day", "hour", "hours") + _FIELDS, self._core_args()))
+        d = dict(zip(("basin", "month", "day", "hour", "year", "hours") + _FIELDS, self._core_args()))
         d["name"] = self.name
         return d
 
     def to_text(self):
-        """The track as a track.in text that reads back to the same values."""
-        return _core.track_text(*self._core_args())
+        """The track as a track.in text that reads back to the same values
+        (track.in has no year: a track that starts on 29 February cannot be
+        written, and raises :class:`InputError`)."""
+        return _core.track_text(*self._core_args(), self.name)
 
     def __len__(self):
         return len(self.hours)
 
     def __repr__(self):
-        return (f"Track({self.name!r}, basin={self.basin!r}, reference {self.month:02d}-{self.day:02d} "
+        year = f"{self.year:04d}-" if self.year else ""
+        return (f"Track({self.name!r}, basin={self.basin!r}, reference {year}{self.month:02d}-{self.day:02d} "
                 f"{self.hour:02d}h, {len(self)} fixes from {self.hours[0]} h to {self.hours[-1]} h)")
 
 
@@ -107,6 +124,8 @@ class Params:
                 f = float(np.float32(v))
             except (TypeError, ValueError):
                 raise InputError(f"params: {k} is not a number: {v!r}", "params") from None
+            if not np.isfinite(f):
+                raise InputError(f"params: {k} is {v!r}; it must be a finite number", "params")
             object.__setattr__(self, k, f)
 
     def _tuple(self):
@@ -117,12 +136,6 @@ def read_params(path):
     """The parameters of a params.in file."""
     path = str(path)
     return Params(*_core.parse_params(_core.read_text(path), path))
-
-
-def _basin(value, name):
-    if not isinstance(value, str) or len(value) > 2:
-        raise InputError(f"{name}: the basin code {value!r} is not a text of two characters", name)
-    return value.ljust(2)
 
 
 def _integer(value, key, name):

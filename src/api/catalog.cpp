@@ -1,30 +1,27 @@
 // Catalog runs: the storms of a catalog file, a chunk at a time, on a pool of
 // threads. Each finished chunk is kept as a part file beside the output, so
 // that a run that dies can be resumed; the parts are joined into the one
-// forecast file at the end, written whole or not at all.
+// forecast file at the end, written whole or not at all, and the files for
+// CLIMADA and ATCF are made from it.
 #include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <filesystem>
-#include <map>
 #include <system_error>
 #include <thread>
 
 #include "api/catalog.hpp"
 
-#include "api/tarvo.hpp"
-#include "input/catalog.hpp"
-#include "output/atcf_output.hpp"
 #include "output/catalog_merge.hpp"
-#include "output/catalog_output.hpp"
-#include "output/climada_output.hpp"
-#include "output/format.hpp"
+#include "output/track_catalog.hpp"
 
 namespace tarvo {
 
 namespace fs = std::filesystem;
 
 namespace {
+
+constexpr std::size_t read_chunk = 256;  // storms read from a catalog at a time
 
 std::string status_of(const Forecast& f) {
   if (f.status == Forecast::Status::finished) return "finished";
@@ -77,7 +74,42 @@ std::vector<std::string> forecast_chunk(const std::vector<CatalogStorm>& storms,
   return status;
 }
 
+// Before any work: the a-decks a catalog's storms would be written to, two
+// forecasts of one storm from one start time refused.
+void check_adecks(const CatalogReader& reader, std::size_t begin, std::size_t end) {
+  std::vector<AdeckEntry> entries;
+  for (std::size_t first = begin; first < end; first += read_chunk) {
+    const std::vector<CatalogStorm> storms = reader.read(first, std::min(read_chunk, end - first));
+    for (std::size_t i = 0; i < storms.size(); ++i) {
+      const StoredForecast f = stored_forecast(storms[i], first + i, {}, "");
+      const std::string name = atcf_file_name(f);
+      if (!name.empty()) entries.push_back({name, atcf_time(f.start_hours), f.sid, first + i});
+    }
+  }
+  if (const std::string clash = adeck_clash(entries); !clash.empty()) throw InputError(reader.path(), 0, clash);
+}
+
 }  // namespace
+
+std::vector<CatalogStorm> read_catalog(const std::string& path) {
+  const CatalogReader reader(path);
+  reader.sids();
+  std::vector<CatalogStorm> storms;
+  for (std::size_t first = 0; first < reader.storms(); first += read_chunk)
+    for (CatalogStorm& s : reader.read(first, read_chunk)) storms.push_back(std::move(s));
+  return storms;
+}
+
+long long hours_since_1970(int year, int month, int day, int hour) { return hours_from_civil(year, month, day, hour); }
+
+void write_catalog(const std::string& path, std::vector<CatalogStorm> storms, const std::string& command) {
+  for (CatalogStorm& s : storms) {
+    if (s.track.year == 0) s.track.year = s.year;
+    if (s.year == 0) s.year = s.track.year;
+    s.reference_hours = static_cast<double>(hours_from_civil(s.track.year, s.track.month, s.track.day, s.track.hour));
+  }
+  write_track_catalog(path, storms, command);
+}
 
 CatalogSummary run_catalog(const std::string& in, const std::string& out, const OceanGrids& grids,
                            const CatalogOptions& options, const std::function<void(int, int, int)>& on_progress) {
@@ -95,26 +127,15 @@ CatalogSummary run_catalog(const std::string& in, const std::string& out, const 
   if (fs::exists(parts_dir) && !options.resume)
     throw InputError(parts_dir, 0, "holds the finished chunks of an earlier run into " + out +
                                        " that did not end: finish it with --resume, or remove the folder to start again");
-  if (!options.atcf_dir.empty()) {
-    std::map<std::string, std::size_t> taken;  // a-deck name -> storm
-    for (std::size_t first = begin; first < end; first += chunk) {
-      const std::vector<CatalogStorm> storms = reader.read(first, std::min(chunk, end - first));
-      for (std::size_t i = 0; i < storms.size(); ++i) {
-        const std::string name = atcf_file_name(storms[i]);
-        const std::string where = "storm " + std::to_string(first + i) + " (" + storms[i].sid + ")";
-        if (name.empty())
-          throw InputError(in, 0, where + ": --atcf needs a two-letter basin and a cyclone_number from 1 to 99 "
-                                          "for every storm");
-        const auto [at, fresh] = taken.emplace(name, first + i);
-        if (!fresh)
-          throw InputError(in, 0, where + ": its a-deck " + name + " would replace that of storm " +
-                                      std::to_string(at->second) + " (" + sids[at->second] +
-                                      "): give them different cyclone numbers or years");
-      }
-    }
-    make_directory(options.atcf_dir);
+  if (!options.outputs.atcf_dir.empty()) {
+    if (shares > 1)
+      throw InputError(options.outputs.atcf_dir, 0,
+                       "a-decks hold every forecast of a storm, from every share: a share of " +
+                           std::to_string(shares) +
+                           " cannot write them. Run the shares without --atcf, then make them from the merged "
+                           "file: tarvo-catalog merge PART.nc... -o ALL.nc --atcf DIR");
+    check_adecks(reader, begin, end);
   }
-  if (!options.climada_dir.empty()) make_directory(options.climada_dir);
   make_directory(parts_dir);
 
   std::vector<std::string> parts;
@@ -150,30 +171,76 @@ CatalogSummary run_catalog(const std::string& in, const std::string& out, const 
     const std::vector<CatalogStorm> storms = reader.read(first, count);
     std::vector<Forecast> forecasts;
     const std::vector<std::string> status = forecast_chunk(storms, first, in, grids, options.threads, forecasts);
-    CatalogWriter writer(part, count, n);
+    CatalogWriter writer(part, count, n, options.command);
     for (std::size_t i = 0; i < count; ++i) {
-      const std::vector<ForecastSample>& samples = forecasts[i].samples;
-      writer.write(i, first + i, storms[i], samples, status[i]);
-      if (!samples.empty() && (!options.climada_dir.empty() || !options.atcf_dir.empty())) {
-        const ForecastRows rows = forecast_rows(storms[i], samples);
-        if (!options.climada_dir.empty()) write_climada_track(options.climada_dir, storms[i], first + i, rows, status[i]);
-        if (!options.atcf_dir.empty())
-          write_file_whole(options.atcf_dir + "/" + atcf_file_name(storms[i]), atcf_text(storms[i], rows));
-      }
+      writer.write(i, stored_forecast(storms[i], first + i, forecasts[i].samples, status[i]));
       tally(storms[i].sid, status[i]);
     }
     writer.finish();  // the chunk is done only once its part is in place
     if (on_progress) on_progress(done, summary.failed, summary.storms);
   }
   if (parts.empty()) {
-    CatalogWriter empty(out, 0, n);
+    CatalogWriter empty(out, 0, n, options.command);
     empty.finish();
   } else {
-    merge_forecasts(parts, out, begin, end - begin);
+    merge_forecasts(parts, out, begin, end - begin, options.command);
   }
   std::error_code ignored;
   fs::remove_all(parts_dir, ignored);
+  summary.outputs = write_forecast_outputs(out, options.outputs, options.command);
   return summary;
+}
+
+std::string outputs_report(const ForecastOutputs& outputs, const ForecastOutputsSummary& s) {
+  if (!outputs.any()) return "";
+  auto some = [](const std::vector<std::string>& items) {
+    std::string text;
+    const std::size_t shown = std::min<std::size_t>(items.size(), 5);
+    for (std::size_t i = 0; i < shown; ++i) text += (i ? "; " : "") + items[i];
+    if (items.size() > shown) text += "; and " + std::to_string(items.size() - shown) + " more";
+    return text;
+  };
+  std::string out;
+  if (!outputs.climada_dir.empty() || !outputs.climada_file.empty()) {
+    out += "CLIMADA: " + std::to_string(s.tracks) + " tracks";
+    if (!outputs.climada_dir.empty()) out += " -> " + outputs.climada_dir + "/<sid>.nc";
+    if (!outputs.climada_file.empty()) out += std::string(outputs.climada_dir.empty() ? " -> " : " and ") + outputs.climada_file;
+    out += "\n";
+  }
+  if (!s.left_out.empty())
+    out += "  " + std::to_string(s.left_out.size()) + " storms without samples are left out of the " +
+           (outputs.climada_dir.empty() && outputs.climada_file.empty() ? "a-decks" : "CLIMADA files and a-decks") +
+           " (their status is in the forecast file): " + some(s.left_out) + "\n";
+  if (!outputs.atcf_dir.empty()) {
+    out += "a-decks: " + std::to_string(s.adeck_forecasts) + " forecasts joined into " + std::to_string(s.adeck_files) +
+           " a-decks in " + outputs.atcf_dir + " (TAU 0 to " + std::to_string(outputs.atcf.max_tau_h) + " every " +
+           std::to_string(outputs.atcf.step_h) + " h)\n";
+    if (s.past_max_tau > 0)
+      out += "  " + std::to_string(s.past_max_tau) + " forecasts run past TAU " + std::to_string(outputs.atcf.max_tau_h) +
+             ": up to " + std::to_string(s.most_hours_left_out) +
+             " h of each are left out of the a-decks (they are in the forecast file)\n";
+    if (s.without_tau0 > 0)
+      out += "  " + std::to_string(s.without_tau0) +
+             " forecasts have no sample from their start on (the track ends there): no a-deck lines\n";
+    if (!s.unnumbered.empty())
+      out += "  warning: " + std::to_string(s.unnumbered.size()) +
+             " storms have no cyclone number and are left out of the a-decks (give the catalog a cyclone_number "
+             "for each storm): " + some(s.unnumbered) + "\n";
+    if (!s.replaced.empty())
+      out += "  replaced TRVO forecasts an earlier run had written: " + some(s.replaced) + "\n";
+  }
+  return out;
+}
+
+ForecastOutputsSummary merge_forecast_files(const std::vector<std::string>& parts, const std::string& out,
+                                            const ForecastOutputs& outputs, const std::string& command) {
+  merge_forecasts(parts, out, command);
+  return write_forecast_outputs(out, outputs, command);
+}
+
+ForecastOutputsSummary export_forecasts(const std::string& forecast_file, const ForecastOutputs& outputs,
+                                        const std::string& command) {
+  return write_forecast_outputs(forecast_file, outputs, command);
 }
 
 }  // namespace tarvo

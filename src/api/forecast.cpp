@@ -1,3 +1,4 @@
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
@@ -42,16 +43,24 @@ std::vector<std::string> lines_written(Work&& work) {
 
 }  // namespace
 
-Track parse_track(std::string_view text, const std::string& name, std::FILE* warnings) {
+Track parse_track(std::string_view text, const std::string& name, std::FILE* warnings, TrackRules rules) {
   Track track = read_track_text(text, name);
+  if (rules == TrackRules::library) check_library_track(track, name);
   auto check = std::make_unique<CaseInputs>();
   check->diagnostics = warnings;
   check->load_track(track, name);
   return track;
 }
 
-Track read_track_file(const std::string& path, std::FILE* warnings) {
-  return parse_track(read_whole_file(path, path), path, warnings);
+Track read_track_file(const std::string& path, std::FILE* warnings, TrackRules rules) {
+  return parse_track(read_whole_file(path, path), path, warnings, rules);
+}
+
+void check_track(Track& track, const std::string& name) {
+  check_library_track(track, name);
+  auto check = std::make_unique<CaseInputs>();
+  check->diagnostics = nullptr;
+  check->load_track(track, name);
 }
 
 Params parse_params(std::string_view text, const std::string& name) {
@@ -64,19 +73,42 @@ Params read_params_file(const std::string& path) { return parse_params(read_whol
 
 OceanGrids load_grids(const std::string& data_dir) { return read_climatology(data_dir); }
 
+std::string read_text_file(const std::string& path) { return read_whole_file(path, path); }
+
+void write_text_file(const std::string& path, const std::string& text) { write_file_whole(path, text); }
+
+std::string step_path_name() { return default_step_path().name; }
+
+std::string step_path_problem() { return std::string(step_path_request_problem()); }
+
+std::string version_text(const std::string& program) {
+  return program + " (tarvo " + std::string(version()) + "), time step on " + step_path_name() + "\n";
+}
+
 namespace {
 
 // A run of the storm ready to step: inputs, sampling, set-up and
 // initialisation done; the warnings they gave go to `warnings`.
-std::unique_ptr<Run> prepared_run(const Track& track, const Params& params, const OceanGrids& grids,
-                                  ProgressSink progress, const std::string& name,
+std::unique_ptr<Run> prepared_run(const Track& given, const Params& params, const OceanGrids& grids,
+                                  ProgressSink progress, const std::string& name, TrackRules rules,
                                   std::vector<std::string>& warnings) {
+  Track checked;
+  const Track* track = &given;
+  if (rules == TrackRules::library) {
+    checked = given;
+    check_library_track(checked, name);
+    track = &checked;
+    for (const auto& [what, value] : {std::pair{"smooth_vobs", params.smooth_vobs}, {"smooth_dist", params.smooth_dist},
+                                      {"smooth_f6", params.smooth_f6}, {"nudge_gain", params.nudge_gain}})
+      if (!std::isfinite(value))
+        throw InputError(name, 0, std::string("run parameter ") + what + " is not a finite number");
+  }
   auto run = std::make_unique<Run>(grids, std::string());
   run->progress = progress;
   warnings = lines_written([&](std::FILE* diagnostics) {
     run->diagnostics = diagnostics;
     static_cast<ModelParams&>(*run) = params;
-    run->load_track(track, name);
+    run->load_track(*track, name);
     run->smooth_track();
     run->CaseInputs::sample_track(grids, name);
     run->set_up();
@@ -104,9 +136,9 @@ Forecast forecast_of(const Run& run, RunEnd end, std::vector<std::string> warnin
 }  // namespace
 
 Forecast forecast(const Track& track, const Params& params, const OceanGrids& grids,
-                  ProgressSink progress, const std::string& name) {
+                  ProgressSink progress, const std::string& name, TrackRules rules) {
   std::vector<std::string> warnings;
-  const std::unique_ptr<Run> run = prepared_run(track, params, grids, progress, name, warnings);
+  const std::unique_ptr<Run> run = prepared_run(track, params, grids, progress, name, rules, warnings);
   const RunEnd end = run->run_model();
   return forecast_of(*run, end, std::move(warnings));
 }
@@ -137,7 +169,8 @@ void forecast_stream(const std::function<bool(StormInputs&)>& next,
           }
           InFlight f{nullptr, storm.tag, {}};
           try {
-            f.run = prepared_run(storm.track, storm.params, *storm.grids, nullptr, storm.name, f.warnings);
+            f.run = prepared_run(storm.track, storm.params, *storm.grids, nullptr, storm.name, storm.rules,
+                                 f.warnings);
           } catch (const InputError& e) {
             s.done(storm.tag, Forecast{}, &e);
             continue;
@@ -169,7 +202,7 @@ std::string track_out_text(const Forecast& f) {
 CaseDir read_case_dir(const std::string& case_dir, std::FILE* warnings) {
   CaseDir c;
   c.track_path = case_path(case_dir, "track.in");
-  c.track = read_track_file(c.track_path, warnings);  // its warnings shown here, in order
+  c.track = read_track_file(c.track_path, warnings, TrackRules::track_in);  // its warnings shown here, in order
   c.params = read_params_file(case_path(case_dir, "params.in"));
   return c;
 }
@@ -182,7 +215,7 @@ void write_case_track_out(const std::string& case_dir, const Forecast& f) {
 Forecast run_case_dir(const std::string& case_dir, const OceanGrids& grids, std::FILE* progress,
                       std::FILE* warnings) {
   const CaseDir c = read_case_dir(case_dir, warnings);
-  Forecast f = forecast(c.track, c.params, grids, progress_lines(progress), c.track_path);
+  Forecast f = forecast(c.track, c.params, grids, progress_lines(progress), c.track_path, TrackRules::track_in);
   write_case_track_out(case_dir, f);
   return f;
 }

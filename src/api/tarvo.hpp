@@ -11,6 +11,11 @@
 //
 // Every fault of an input ends in tarvo::InputError, naming the file (or the
 // name given) and the line where one applies.
+//
+// From the layers below, these are part of the API: Track, TrackRecord,
+// track_text and tarvo_basin (input/track.hpp), InputError, OceanGrids,
+// OutputSample and ProgressSink, and what made a file (output/provenance.hpp:
+// version, history_line, command_line).
 #include <cstddef>
 #include <cstdio>
 #include <functional>
@@ -23,6 +28,7 @@
 #include "input/ocean_grids.hpp"
 #include "input/track.hpp"
 #include "model/run.hpp"
+#include "output/provenance.hpp"
 #include "output/track_output.hpp"
 
 namespace tarvo {
@@ -31,18 +37,49 @@ namespace tarvo {
 // wind, the along-track distance and field 6, and the intensity feedback gain.
 using Params = ModelParams;
 
+// The rules a track is taken by. The library's (the default, and every
+// interface but the tarvo program's own reading of track.in): the basin code
+// normalised (tarvo_basin: "EP", "ep", IBTrACS's "EP" all select the eastern
+// Pacific; an unknown code is an InputError), and every value of every fix a
+// finite number. track.in's, as the tarvo program reads it: the basin
+// compared exactly with "ep" and values used as read, with a warning for a
+// code that means "ep" in another case and for each value that is not finite.
+enum class TrackRules { library, track_in };
+
 // track.in from its text or its file, with every check of a run's input
 // stage (so a track that reads here also forecasts). `name` names it in
 // messages; the warnings on records skipped as unreadable go to `warnings`
 // (when given) in the file's order, as the checks reach them.
-Track parse_track(std::string_view text, const std::string& name, std::FILE* warnings = nullptr);
-Track read_track_file(const std::string& path, std::FILE* warnings = nullptr);
+Track parse_track(std::string_view text, const std::string& name, std::FILE* warnings = nullptr,
+                  TrackRules rules = TrackRules::library);
+Track read_track_file(const std::string& path, std::FILE* warnings = nullptr,
+                      TrackRules rules = TrackRules::library);
+
+// A track made in memory, checked as a run would take it under the library's
+// rules: its basin normalised in place; InputError names `name`.
+void check_track(Track& track, const std::string& name);
 
 Params parse_params(std::string_view text, const std::string& name);
 Params read_params_file(const std::string& path);
 
 // The elevation grid and the monthly climatologies of `data_dir`.
 OceanGrids load_grids(const std::string& data_dir);
+
+// A whole text file (InputError names it when it cannot be read).
+std::string read_text_file(const std::string& path);
+// A text file written whole or not at all (a temporary file beside it,
+// renamed over it when complete); InputError names it.
+void write_text_file(const std::string& path, const std::string& text);
+
+// The instruction-set path the time step runs on in this process ("avx512",
+// "avx2", "sse", "scalar"), and what TARVO_SIMD asks for that this CPU cannot
+// do (empty when nothing).
+std::string step_path_name();
+std::string step_path_problem();
+
+// What `program --version` prints: "tarvo-batch (tarvo 0.9.0+g...), time
+// step on avx512", and a line end.
+std::string version_text(const std::string& program);
 
 using ForecastSample = OutputSample;
 
@@ -61,7 +98,8 @@ struct Forecast {
 // The forecast of one storm. `name` names the track in messages; progress
 // goes to `progress` (nowhere by default).
 Forecast forecast(const Track& track, const Params& params, const OceanGrids& grids,
-                  ProgressSink progress = nullptr, const std::string& name = "track");
+                  ProgressSink progress = nullptr, const std::string& name = "track",
+                  TrackRules rules = TrackRules::library);
 
 // One storm of a stream of forecasts: its inputs, the grids it runs on, its
 // name in messages, and a tag of the caller's to know its forecast by.
@@ -71,6 +109,7 @@ struct StormInputs {
   const OceanGrids* grids = nullptr;
   std::string name = "track";
   std::size_t tag = 0;
+  TrackRules rules = TrackRules::library;
 };
 
 // Forecasts storm after storm on this thread, several stepping together (the
@@ -86,8 +125,9 @@ void forecast_stream(const std::function<bool(StormInputs& storm)>& next,
 // The bytes of the forecast's track.out (a stopped forecast has none: empty).
 std::string track_out_text(const Forecast& forecast);
 
-// A case directory's inputs: track.in (its warnings to `warnings`, when
-// given, as they arise) and params.in.
+// A case directory's inputs as the tarvo program takes them (track.in's
+// rules): track.in (its warnings to `warnings`, when given, as they arise)
+// and params.in.
 struct CaseDir {
   std::string track_path;
   Track track;

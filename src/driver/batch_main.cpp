@@ -15,18 +15,18 @@
 #include <thread>
 #include <vector>
 
+#include "api/batch.hpp"
 #include "api/catalog.hpp"
-#include "driver/batch.hpp"
 #include "api/tarvo.hpp"
-#include "output/format.hpp"
-#include "output/verification.hpp"
 
 namespace {
 
 const char* usage =
     "usage: tarvo-batch [-j N] [--data DIR] [--shard K/N] [--csv FILE] [--no-verify] CASE_DIR...\n"
     "       tarvo-batch [-j N] --data DIR [--shard K/N] --catalog IN.nc --out OUT.nc\n"
-    "                   [--chunk N] [--resume] [--climada DIR] [--atcf DIR]\n"
+    "                   [--chunk N] [--resume] [--climada DIR] [--climada-hdf5 FILE]\n"
+    "                   [--atcf DIR [--atcf-step H] [--atcf-max-tau H]]\n"
+    "       tarvo-batch --version\n"
     "  runs tarvo in every CASE_DIR (each with params.in and track.in) and writes\n"
     "  its track.out there; grids come from DIR or from each case's data/.\n"
     "  --shard K/N runs the K-th (0-based) of N shares of the sorted cases; in a\n"
@@ -34,8 +34,24 @@ const char* usage =
     "  --catalog forecasts every storm of a catalog file (docs/catalog.md) into\n"
     "  OUT.nc, written whole or not at all; finished chunks (of N storms, default\n"
     "  256) wait in OUT.nc.parts/ and --resume finishes a run that died.\n"
-    "  --climada DIR writes a CLIMADA track file <sid>.nc per storm, --atcf DIR an\n"
-    "  ATCF a-deck per storm.\n";
+    "  From OUT.nc, for the storms with samples: --climada DIR a CLIMADA track file\n"
+    "  <sid>.nc each (TCTracks.from_netcdf), --climada-hdf5 FILE one file of them\n"
+    "  all (TCTracks.from_hdf5), --atcf DIR the ATCF a-decks, every forecast of a\n"
+    "  storm joined into its a-deck, a line every H hours (default 6) from TAU 0\n"
+    "  to TAU H (default 240) (docs/atcf.md). A share writes no a-decks: make them\n"
+    "  with tarvo-catalog merge ... --atcf DIR.\n";
+
+// A whole number option's value, or exit 2 saying what it takes.
+long whole_number(const std::string& option, const std::string& v, long lo, long hi, const char* what) {
+  char* end = nullptr;
+  const long n = std::strtol(v.c_str(), &end, 10);
+  if (v.empty() || *end != '\0' || n < lo || n > hi) {
+    std::fprintf(stderr, "tarvo-batch: %s takes %s from %ld to %ld, not '%s'\n", option.c_str(), what, lo, hi,
+                 v.c_str());
+    std::exit(2);
+  }
+  return n;
+}
 
 std::string clock_text(double seconds) {
   const long s = std::lround(seconds);
@@ -92,6 +108,7 @@ int run_catalog_main(const std::string& in, const std::string& out, const std::s
                 s.storms - s.stopped - s.failed, s.stopped, s.failed, bar.seconds(), options.threads,
                 s.resumed > 0 ? (", " + std::to_string(s.resumed) + " storms kept from the run before").c_str() : "",
                 out.c_str());
+    std::fputs(tarvo::outputs_report(options.outputs, s.outputs).c_str(), stdout);
     return s.failed > 0 ? 2 : 0;
   } catch (const tarvo::InputError& e) {
     std::fprintf(stderr, "tarvo-batch: %s\n", e.what());
@@ -109,8 +126,9 @@ int main(int argc, char** argv) {
   tarvo::BatchOptions options;
   options.threads = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
   std::vector<std::string> cases;
-  std::string csv, catalog_in, catalog_out, climada_dir, atcf_dir;
-  bool verify = true, shard_given = false, resume = false;
+  std::string csv, catalog_in, catalog_out;
+  tarvo::ForecastOutputs outputs;
+  bool verify = true, shard_given = false, resume = false, adeck_options = false;
   long chunk = 256;
   int shard_k = 0, shard_n = 1;
   for (int a = 1; a < argc; ++a) {
@@ -147,23 +165,28 @@ int main(int argc, char** argv) {
     } else if (arg == "--out") {
       catalog_out = value("--out");
     } else if (arg == "--climada") {
-      climada_dir = value("--climada");
+      outputs.climada_dir = value("--climada");
+    } else if (arg == "--climada-hdf5") {
+      outputs.climada_file = value("--climada-hdf5");
     } else if (arg == "--atcf") {
-      atcf_dir = value("--atcf");
+      outputs.atcf_dir = value("--atcf");
+    } else if (arg == "--atcf-step") {
+      outputs.atcf.step_h = static_cast<int>(whole_number(arg, value("--atcf-step"), 1, 240, "hours"));
+      adeck_options = true;
+    } else if (arg == "--atcf-max-tau") {
+      outputs.atcf.max_tau_h = static_cast<int>(whole_number(arg, value("--atcf-max-tau"), 0, 999, "hours"));
+      adeck_options = true;
     } else if (arg == "--chunk") {
-      const std::string v = value("--chunk");
-      char* end = nullptr;
-      chunk = std::strtol(v.c_str(), &end, 10);
-      if (v.empty() || *end != '\0' || chunk < 1 || chunk > 1000000) {
-        std::fprintf(stderr, "tarvo-batch: --chunk takes a number of storms from 1 to 1000000, not '%s'\n", v.c_str());
-        return 2;
-      }
+      chunk = whole_number(arg, value("--chunk"), 1, 1000000, "a number of storms");
     } else if (arg == "--resume") {
       resume = true;
     } else if (arg == "--no-verify") {
       verify = false;
     } else if (arg == "-h" || arg == "--help") {
       std::fputs(usage, stdout);
+      return 0;
+    } else if (arg == "--version") {
+      std::fputs(tarvo::version_text("tarvo-batch").c_str(), stdout);
       return 0;
     } else if (!arg.empty() && arg[0] == '-') {
       std::fprintf(stderr, "tarvo-batch: unknown option '%s'\n%s", arg.c_str(), usage);
@@ -174,11 +197,15 @@ int main(int argc, char** argv) {
       cases.push_back(dir);
     }
   }
-  if (!catalog_in.empty() || !catalog_out.empty() || resume || !climada_dir.empty() || !atcf_dir.empty()) {
+  if (adeck_options && outputs.atcf_dir.empty()) {
+    std::fprintf(stderr, "tarvo-batch: --atcf-step and --atcf-max-tau go with --atcf DIR\n%s", usage);
+    return 2;
+  }
+  if (!catalog_in.empty() || !catalog_out.empty() || resume || outputs.any()) {
     if (catalog_in.empty() || catalog_out.empty() || options.data_dir.empty() || !cases.empty()) {
       std::fprintf(stderr,
                    "tarvo-batch: --catalog IN.nc needs --out OUT.nc and --data DIR, and no case directories "
-                   "(--resume, --climada and --atcf go with --catalog)\n%s",
+                   "(--resume, --climada, --climada-hdf5 and --atcf go with --catalog)\n%s",
                    usage);
       return 2;
     }
@@ -189,8 +216,8 @@ int main(int argc, char** argv) {
     run.shard_n = shard_n;
     run.resume = resume;
     run.chunk = static_cast<std::size_t>(chunk);
-    run.climada_dir = climada_dir;
-    run.atcf_dir = atcf_dir;
+    run.outputs = outputs;
+    run.command = tarvo::command_line(argc, argv);
     return run_catalog_main(catalog_in, catalog_out, options.data_dir, run);
   }
   if (cases.empty()) {
@@ -254,7 +281,7 @@ int main(int argc, char** argv) {
                   tarvo::verification_table(checked).c_str());
       if (!csv.empty()) {
         try {
-          tarvo::write_file_whole(csv, tarvo::verification_csv(checked));
+          tarvo::write_text_file(csv, tarvo::verification_csv(checked));
         } catch (const tarvo::InputError& e) {
           std::fprintf(stderr, "tarvo-batch: %s\n", e.what());
           return 2;

@@ -1,37 +1,13 @@
 #include "driver/run_case.hpp"
 
-#include <memory>
-
 #include "api/tarvo.hpp"
-#include "input/input_error.hpp"
-#include "output/progress.hpp"
 
 namespace tarvo {
 
-void prepare_case(Run& run) {
-  run.read_track();
-  run.read_params();
-  run.smooth_track();
-  run.sample_track();
-  run.set_up();
-  run.init_run();
-}
-
-RunEnd run_and_write(Run& run) {
-  const RunEnd end = run.run_model();
-  if (end == RunEnd::finished) run.write_track_output();
-  return end;
-}
-
-RunEnd run_case(Run& run) {
-  prepare_case(run);
-  return run_and_write(run);
-}
-
 int run_program(const std::string& case_dir, const std::string& data_dir, std::FILE* out,
                 std::FILE* err) {
-  if (const std::string_view problem = step_path_request_problem(); !problem.empty()) {
-    std::fprintf(err, "tarvo: %.*s\n", static_cast<int>(problem.size()), problem.data());
+  if (const std::string problem = step_path_problem(); !problem.empty()) {
+    std::fprintf(err, "tarvo: %s\n", problem.c_str());
     return 2;
   }
   try {

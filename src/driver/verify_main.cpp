@@ -4,9 +4,8 @@
 #include <string>
 #include <vector>
 
-#include "input/input_error.hpp"
-#include "output/format.hpp"
-#include "output/verification.hpp"
+#include "api/batch.hpp"
+#include "api/tarvo.hpp"
 
 int main(int argc, char** argv) {
   std::vector<tarvo::CaseVerification> cases;
@@ -14,6 +13,10 @@ int main(int argc, char** argv) {
   int status = 0;
   for (int a = 1; a < argc; ++a) {
     const std::string arg = argv[a];
+    if (arg == "--version") {
+      std::fputs(tarvo::version_text("tarvo-verify").c_str(), stdout);
+      return 0;
+    }
     if (arg == "--csv" && a + 1 < argc) {
       csv = argv[++a];
       continue;
@@ -36,7 +39,7 @@ int main(int argc, char** argv) {
   std::fputs(tarvo::verification_table(cases).c_str(), stdout);
   if (!csv.empty()) {
     try {
-      tarvo::write_file_whole(csv, tarvo::verification_csv(cases));
+      tarvo::write_text_file(csv, tarvo::verification_csv(cases));
     } catch (const tarvo::InputError& e) {
       std::fprintf(stderr, "tarvo-verify: %s\n", e.what());
       return 2;

@@ -3,6 +3,9 @@
 
 namespace tarvo {
 
+// A year of 366 days in the proleptic Gregorian calendar.
+inline bool leap_year(int year) { return year % 4 == 0 && (year % 100 != 0 || year % 400 == 0); }
+
 inline int days_in_month(int month) {
   constexpr int days[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
   return month >= 1 && month <= 12 ? days[month - 1] : 0;

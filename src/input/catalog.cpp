@@ -244,12 +244,13 @@ std::vector<CatalogStorm> CatalogReader::read(std::size_t first, std::size_t cou
     s.reference_hours = r;
     int year;
     civil_from_hours(static_cast<long long>(r), year, s.track.month, s.track.day, s.track.hour);
+    s.track.year = year;  // a real date: 29 February in a leap year is a day like any other
     s.year = years[i] != 0 ? years[i] : year;
     s.cyclone_number = numbers[i];
     if (s.cyclone_number < 0) fail("variable cyclone_number is negative");
-    if (s.track.month == 2 && s.track.day == 29)
-      fail("variable reference_time falls on 29 February, which tarvo's calendar does not have");
-    s.track.basin = basin[i].size() <= 2 ? basin[i] + std::string(2 - basin[i].size(), ' ') : basin[i];
+    s.track.basin = tarvo_basin(basin[i]);
+    if (s.track.basin.empty())
+      fail("variable basin: '" + basin[i] + "' is not a basin code tarvo knows: give " + basin_codes_accepted);
     std::size_t m = 0;
     while (m < steps_ && std::isfinite(time[i * steps_ + m])) ++m;
     if (m == 0) fail("variable time has no fixes");
@@ -269,7 +270,11 @@ std::vector<CatalogStorm> CatalogReader::read(std::size_t first, std::size_t cou
       rec.hour = static_cast<int>(time[i * steps_ + k] - r);
       for (std::size_t f = 0; f < fix.size(); ++f) {
         const float v = fix[f][i * steps_ + k];
-        if (!std::isfinite(v)) fail(std::string("variable ") + fix_fields[f].name + " is NaN among the fixes");
+        if (!std::isfinite(v))
+          fail(std::string("variable ") + fix_fields[f].name + " is " + (std::isnan(v) ? "NaN" : "infinite") +
+               " among the fixes, at fix " + std::to_string(k + 1) + " (" + std::to_string(rec.hour) +
+               " h): every fix needs a finite value: fill it in (the environment along the tracks: "
+               "tarvo-catalog env) or leave the fix out");
         rec.*(fix_fields[f].member) = v;
       }
     }

@@ -22,7 +22,70 @@ constexpr float knots_to_m_per_h = 1852.0f;     // m per nautical mile
 constexpr float hours_per_second = 0.00027777778f;
 constexpr int max_record_hours = 100000;         // keeps time in seconds within an int
 
+// Codes taken for each of tarvo's basins (compared without regard to case).
+struct BasinAlias {
+  const char* code;
+  const char* tarvo;
+};
+constexpr BasinAlias basin_aliases[] = {
+    {"al", "al"}, {"ep", "ep"}, {"cp", "cp"}, {"wp", "wp"}, {"io", "io"}, {"sh", "sh"}, {"sl", "sl"},  // ATCF
+    {"na", "al"}, {"ni", "io"}, {"si", "sh"}, {"sp", "sh"}, {"sa", "sl"}};                            // IBTrACS
+
+// The values of a fix as the library names them, for messages.
+struct FixValue {
+  float TrackRecord::*member;
+  const char* name;
+  const char* what;
+};
+constexpr FixValue fix_values[] = {{&TrackRecord::lat, "lat", "latitude, degrees north"},
+                                   {&TrackRecord::lon, "lon", "longitude, degrees east"},
+                                   {&TrackRecord::vmax_kt, "vmax_kt", "observed maximum wind, kt"},
+                                   {&TrackRecord::vpot, "vpot", "potential intensity, m/s"},
+                                   {&TrackRecord::f6, "shear", "environmental wind shear, m/s"},
+                                   {&TrackRecord::t600, "t600", "temperature at 600 hPa, K"},
+                                   {&TrackRecord::rh600, "rh600", "relative humidity at 600 hPa, percent"}};
+
+std::string number_text(float v) {
+  if (std::isnan(v)) return "NaN";
+  return v < 0.0f ? "-infinity" : "infinity";
+}
+
 }  // namespace
+
+const char* const basin_codes_accepted =
+    "ATCF's al, ep, cp, wp, io, sh, sl (in any case) or IBTrACS's NA, EP, WP, NI, SI, SP, SA";
+
+std::string tarvo_basin(std::string_view code) {
+  while (!code.empty() && code.back() == ' ') code.remove_suffix(1);
+  while (!code.empty() && code.front() == ' ') code.remove_prefix(1);
+  if (code.size() != 2) return {};
+  const char lower[2] = {static_cast<char>(code[0] >= 'A' && code[0] <= 'Z' ? code[0] - 'A' + 'a' : code[0]),
+                         static_cast<char>(code[1] >= 'A' && code[1] <= 'Z' ? code[1] - 'A' + 'a' : code[1])};
+  for (const BasinAlias& a : basin_aliases)
+    if (a.code[0] == lower[0] && a.code[1] == lower[1]) return a.tarvo;
+  return {};
+}
+
+void check_library_track(Track& track, const std::string& shown) {
+  const std::string basin = tarvo_basin(track.basin);
+  if (basin.empty())
+    throw InputError(shown, track.header_line,
+                     "the basin code '" + track.basin + "' is not one tarvo knows: give " + basin_codes_accepted);
+  track.basin = basin;
+  for (std::size_t k = 0; k < track.records.size(); ++k) {
+    const TrackRecord& r = track.records[k];
+    for (const FixValue& f : fix_values) {
+      const float v = r.*(f.member);
+      if (std::isfinite(v)) continue;
+      const int line = k < track.lines.size() ? track.lines[k] : 0;
+      throw InputError(shown, line,
+                       "fix " + std::to_string(k + 1) + " (" + std::to_string(r.hour) + " h): " + f.name + " (" +
+                           f.what + ") is " + number_text(v) +
+                           "; every value of a fix must be a finite number: fill it in (the environment "
+                           "along a track: tarvo-catalog env) or leave the fix out");
+    }
+  }
+}
 
 Track read_track_text(std::string_view text, const std::string& shown) {
   using Status = FreeFormatReader::Status;
@@ -83,7 +146,15 @@ void check_track_header(const Track& track, const std::string& shown) {
     throw InputError(shown, line, "the basin code '" + track.basin + "' is not two characters");
   if (track.month < 1 || track.month > 12)
     throw InputError(shown, line, "reference month " + std::to_string(track.month) + " is not in 1..12");
-  if (track.day < 1 || track.day > days_in_month(track.month))
+  const bool leap_day = track.month == 2 && track.day == 29;
+  if (leap_day && track.year != 0 && !leap_year(track.year))
+    throw InputError(shown, line, "reference day 29 February of " + std::to_string(track.year) +
+                                      ", which is not a leap year");
+  if (leap_day && track.year == 0)
+    throw InputError(shown, line,
+                     "reference day 29 is not a day of month 2 without a year (tarvo's calendar has no leap "
+                     "day): give the track's year, or start it on another day");
+  if (track.day < 1 || (track.day > days_in_month(track.month) && !leap_day))
     throw InputError(shown, line,
                      "reference day " + std::to_string(track.day) + " is not a day of month " +
                          std::to_string(track.month));
@@ -91,7 +162,11 @@ void check_track_header(const Track& track, const std::string& shown) {
     throw InputError(shown, line, "reference hour " + std::to_string(track.hour) + " is not in 0..23");
 }
 
-std::string track_text(const Track& track) {
+std::string track_text(const Track& track, const std::string& shown) {
+  if (track.month == 2 && track.day == 29)
+    throw InputError(shown, 0,
+                     "starts on 29 February, which track.in cannot hold (it has no year, and the tarvo "
+                     "program reads no 29 February): forecast it from a catalog or from memory");
   std::string text = "track written by tarvo\n'" + track.basin + "' " + std::to_string(track.month) + " " +
                      std::to_string(track.day) + " " + std::to_string(track.hour) + "\n" +
                      " hour lat lon vmax(kt) vpot(m/s) shear(m/s) T600(K) RH600(%)\n";
@@ -115,6 +190,14 @@ void CaseInputs::load_track(const Track& track, const std::string& shown) {
   check_track_header(track, shown);
   basin[0] = track.basin[0];
   basin[1] = track.basin[1];
+  // track.in's code is compared exactly: one that means the eastern Pacific
+  // in another case runs with the Atlantic coefficients, as its rules say.
+  if (diagnostics && tarvo_basin(track.basin) == "ep" && track.basin != "ep")
+    std::fprintf(diagnostics,
+                 "tarvo: warning: %s%s: basin code '%s' is not 'ep' as written: the forecast runs with the "
+                 "Atlantic coefficients; write 'ep' for the eastern-Pacific ones\n",
+                 shown.c_str(), track.header_line > 0 ? (", line " + std::to_string(track.header_line)).c_str() : "",
+                 track.basin.c_str());
   start_month = track.month;
   start_day = track.day;
   start_hour = track.hour;
@@ -146,6 +229,16 @@ void CaseInputs::load_track(const Track& track, const std::string& shown) {
       throw InputError(shown, line, record + ": time " + std::to_string(hours) + " h is out of range");
     if (!(lon >= -360.0f && lon <= 360.0f))
       throw InputError(shown, line, record + ": longitude is not within -360..360");
+    if (diagnostics)
+      for (const FixValue& f : fix_values) {
+        const float v = rec.*(f.member);
+        if (std::isfinite(v) || f.member == &TrackRecord::lat || f.member == &TrackRecord::lon) continue;
+        std::fprintf(diagnostics,
+                     "tarvo: warning: %s%s: %s: %s (%s) is %s, not a finite number; the forecast uses it as "
+                     "read, and its values may be meaningless from here on\n",
+                     shown.c_str(), line > 0 ? (", line " + std::to_string(line)).c_str() : "", record.c_str(),
+                     f.name, f.what, number_text(v).c_str());
+      }
     if (k == 0) t_first_hours = hours;
     const int time_s = hours * 3600;
     if (n_track > 0 && time_s <= time_prev_s)

@@ -24,6 +24,10 @@ struct TrackRecord {
 struct Track {
   std::string basin = "  ";  // two characters, blank-padded
   int month = 0, day = 0, hour = 0;  // the reference time (track time 0)
+  // Its year, where one is known (a catalog, a best track, a caller); 0 when
+  // not (track.in has none). Only a track with a leap year may start on
+  // 29 February: the model's calendar labels have no leap day.
+  int year = 0;
   std::vector<TrackRecord> records;
   // From a text: the line of each record, of the header and where reading
   // ended, and the records skipped as unreadable (line, message). Empty or 0
@@ -39,10 +43,28 @@ struct Track {
 // (see Track::skipped). The records' own checks come when a run loads them.
 Track read_track_text(std::string_view text, const std::string& shown);
 
-// The header's checks: month 1..12, a day of that month, hour 0..23.
+// The header's checks: month 1..12, a day of that month (29 February only
+// with a leap year), hour 0..23.
 void check_track_header(const Track& track, const std::string& shown);
 
-// A track.in that reads back to the same values, bit for bit.
-std::string track_text(const Track& track);
+// A track.in that reads back to the same values, bit for bit. A track that
+// starts on 29 February cannot be written (track.in has no year, and its
+// reader takes no 29 February): InputError naming `shown`.
+std::string track_text(const Track& track, const std::string& shown = "track");
+
+// A basin code as tarvo keeps it: ATCF's two letters in lower case ("al",
+// "ep", "cp", "wp", "io", "sh", "sl"), from those in any case or from
+// IBTrACS's ("NA", "EP", "WP", "NI", "SI", "SP", "SA"). Empty when the code
+// is none of them. Only "ep" selects the eastern-Pacific coefficients.
+std::string tarvo_basin(std::string_view code);
+
+// The list of codes tarvo_basin takes, for messages.
+extern const char* const basin_codes_accepted;
+
+// A track as every interface of the library takes it (the Python package,
+// the C++ API, catalogs; not track.in read by the tarvo program): its basin
+// normalised by tarvo_basin, and every value of every fix finite. InputError
+// names `shown` (the storm), the fix and the field, and says what to do.
+void check_library_track(Track& track, const std::string& shown);
 
 }  // namespace tarvo

@@ -1,8 +1,11 @@
 #include "output/atcf_output.hpp"
 
-#include <cctype>
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <set>
+
+#include "input/catalog.hpp"
 
 namespace tarvo {
 
@@ -11,59 +14,136 @@ namespace {
 constexpr const char* technique = "TRVO";
 constexpr int technique_number = 3;  // the objective-aid slot of model forecasts
 
-std::string basin_code(const CatalogStorm& storm) {
-  std::string b = storm.track.basin.substr(0, storm.track.basin.find_last_not_of(' ') + 1);
-  if (b.size() != 2 || !std::isalpha(static_cast<unsigned char>(b[0])) ||
-      !std::isalpha(static_cast<unsigned char>(b[1])))
-    return "";
-  return b;
+// ATCF's ranges of its fields: a value outside its field's range would
+// overflow the field's columns and shift every field after it.
+constexpr long vmax_range[] = {0, 300};     // kt
+constexpr long mslp_range[] = {1, 1100};    // hPa
+constexpr long radius_range[] = {0, 999};   // nautical miles
+
+long clamped(double v, const long (&range)[2]) {
+  if (!std::isfinite(v)) return range[0];
+  return std::clamp(std::lround(std::clamp(v, -1.0e6, 1.0e6)), range[0], range[1]);
 }
 
-// Whole units (0 for a value that is not a number, which no forecast gives).
-long whole(double v) { return std::isfinite(v) && std::fabs(v) < 1e6 ? std::lround(v) : 0; }
-int tenths(float degrees) { return static_cast<int>(whole(static_cast<double>(degrees) * 10.0)); }
+// A linear step between two samples (longitudes the short way round).
+double between(double a, double b, double w) { return a + w * (b - a); }
+double between_lon(double a, double b, double w) {
+  if (b - a > 180.0) b -= 360.0;
+  if (a - b > 180.0) b += 360.0;
+  return between(a, b, w);
+}
+
+std::string upper(std::string s) {
+  for (char& c : s) c = static_cast<char>(c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c);
+  return s;
+}
+
+// The fields of an a-deck line, separated by commas (blanks around them kept).
+std::vector<std::string> fields(const std::string& line) {
+  std::vector<std::string> f;
+  std::size_t start = 0;
+  for (;;) {
+    const std::size_t comma = line.find(',', start);
+    std::string s = line.substr(start, comma == std::string::npos ? std::string::npos : comma - start);
+    const std::size_t a = s.find_first_not_of(' '), b = s.find_last_not_of(' ');
+    f.push_back(a == std::string::npos ? "" : s.substr(a, b - a + 1));
+    if (comma == std::string::npos) return f;
+    start = comma + 1;
+  }
+}
 
 }  // namespace
 
-std::string atcf_file_name(const CatalogStorm& storm) {
-  std::string basin = basin_code(storm);
-  if (basin.empty() || storm.cyclone_number < 1 || storm.cyclone_number > 99 || storm.year < 0 ||
-      storm.year > 9999)
-    return "";
-  for (char& c : basin) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+std::string atcf_file_name(const StoredForecast& f) {
+  if (f.basin.size() != 2 || f.cyclone_number < 1 || f.cyclone_number > 99 || f.year < 1 || f.year > 9999) return "";
   char buf[32];
-  std::snprintf(buf, sizeof buf, "a%s%02d%04d.dat", basin.c_str(), storm.cyclone_number, storm.year);
+  std::snprintf(buf, sizeof buf, "a%s%02d%04d.dat", f.basin.c_str(), f.cyclone_number, f.year);
   return buf;
 }
 
-std::string atcf_text(const CatalogStorm& storm, const ForecastRows& rows) {
-  std::string basin = basin_code(storm);
-  for (char& c : basin) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  const std::vector<TrackRecord>& records = storm.track.records;
-  if (records.empty()) return "";
-  int start_hour = records[0].hour;  // the start record: the last fix at or before 0 h
-  for (const TrackRecord& r : records)
-    if (r.hour <= 0) start_hour = r.hour;
+std::string atcf_time(double hours) {
   int year, month, day, hour;
-  civil_from_hours(static_cast<long long>(storm.reference_hours) + start_hour, year, month, day, hour);
-  char date[16];
+  civil_from_hours(static_cast<long long>(std::llround(hours)), year, month, day, hour);
+  char date[32];
   std::snprintf(date, sizeof date, "%04d%02d%02d%02d", year, month, day, hour);
+  return date;
+}
+
+std::string atcf_lines(const StoredForecast& f, const AdeckOptions& options, int& hours_left_out) {
+  hours_left_out = 0;
+  const ForecastRows& r = f.rows;
+  const std::size_t m = r.lead_h.size();
+  if (m == 0 || r.lead_h[m - 1] < 0.0f) return "";
+  const std::string basin = upper(f.basin), date = atcf_time(f.start_hours);
+  const int max_tau = std::clamp(options.max_tau_h, 0, 999);
+  const int step = std::max(1, options.step_h);
+  const int last = static_cast<int>(r.lead_h[m - 1]);
+  if (last > max_tau) hours_left_out = last - max_tau;
   std::string out;
-  for (std::size_t k = 0; k < rows.time.size(); ++k) {
-    const int tau = records[0].hour + 2 * static_cast<int>(k) - start_hour;
-    if (tau < 0) continue;
-    const int lat = tenths(rows.lat[k]);
-    const float east = rows.lon[k] > 180.0f ? rows.lon[k] - 360.0f : rows.lon[k];
-    const int lon = tenths(east);
-    char line[160];
+  std::size_t k = 0;  // the sample at or before the TAU
+  for (int tau = 0; tau <= std::min(max_tau, last); tau += step) {
+    while (k + 1 < m && r.lead_h[k + 1] <= static_cast<float>(tau)) ++k;
+    if (r.lead_h[k] > static_cast<float>(tau)) continue;  // before the first sample: none
+    const std::size_t j = std::min(k + 1, m - 1);
+    const double span = static_cast<double>(r.lead_h[j]) - static_cast<double>(r.lead_h[k]);
+    const double w = span > 0.0 ? (tau - static_cast<double>(r.lead_h[k])) / span : 0.0;
+    auto at = [&](const std::vector<float>& v) {
+      return between(static_cast<double>(v[k]), static_cast<double>(v[j]), w);
+    };
+    const double lat = at(r.lat);
+    double lon = between_lon(static_cast<double>(r.lon[k]), static_cast<double>(r.lon[j]), w);
+    lon -= 360.0 * std::floor((lon + 180.0) / 360.0);  // -180 .. 180, west negative
+    const long lat10 = std::lround(lat * 10.0), lon10 = std::lround(lon * 10.0);
+    char line[200];
     std::snprintf(line, sizeof line,
-                  "%s, %02d, %s, %02d, %s, %3d, %3d%c, %4d%c, %3ld, %4ld, XX,   0,    ,    0,    0,    0,    0,"
-                  "    0,    0, %3ld\n",
-                  basin.c_str(), storm.cyclone_number, date, technique_number, technique, tau, std::abs(lat),
-                  lat < 0 ? 'S' : 'N', std::abs(lon), lon < 0 ? 'W' : 'E', whole(rows.wind_kt[k]),
-                  whole(rows.pressure_hpa[k]), whole(rows.rmw_nmi[k]));
+                  "%s, %02d, %s, %02d, %s, %3d, %3ld%c, %4ld%c, %3ld, %4ld, XX,   0,    ,    0,    0,    0,    0,"
+                  "    0,    0, %3ld,   0,   0,\n",
+                  basin.c_str(), f.cyclone_number, date.c_str(), technique_number, technique, tau,
+                  std::min(std::labs(lat10), 900L), lat10 < 0 ? 'S' : 'N', std::min(std::labs(lon10), 1800L),
+                  lon10 < 0 ? 'W' : 'E', clamped(at(r.wind_kt), vmax_range), clamped(at(r.pressure_hpa), mslp_range),
+                  clamped(at(r.rmw_nmi), radius_range));
     out += line;
   }
+  return out;
+}
+
+std::string join_adeck(const std::string& existing, const std::string& added, std::vector<std::string>& replaced) {
+  struct Line {
+    std::string date, text;
+  };
+  auto lines_of = [](const std::string& text) {
+    std::vector<Line> lines;
+    for (std::size_t start = 0; start < text.size();) {
+      std::size_t end = text.find('\n', start);
+      if (end == std::string::npos) end = text.size();
+      std::string line = text.substr(start, end - start);
+      if (!line.empty() && line.back() == '\r') line.pop_back();
+      if (!line.empty()) {
+        const std::vector<std::string> f = fields(line);
+        lines.push_back({f.size() > 2 ? f[2] : std::string(), line});
+      }
+      start = end + 1;
+    }
+    return lines;
+  };
+  const std::vector<Line> fresh = lines_of(added);
+  std::set<std::string> starts;
+  for (const Line& l : fresh) starts.insert(l.date);
+  std::vector<Line> joined;
+  std::set<std::string> dropped;
+  for (Line& l : lines_of(existing)) {
+    const std::vector<std::string> f = fields(l.text);
+    if (f.size() > 4 && f[4] == technique && starts.count(l.date)) {
+      dropped.insert(l.date);
+      continue;
+    }
+    joined.push_back(std::move(l));
+  }
+  replaced.assign(dropped.begin(), dropped.end());
+  joined.insert(joined.end(), fresh.begin(), fresh.end());
+  std::stable_sort(joined.begin(), joined.end(), [](const Line& a, const Line& b) { return a.date < b.date; });
+  std::string out;
+  for (const Line& l : joined) out += l.text + "\n";
   return out;
 }
 

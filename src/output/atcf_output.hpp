@@ -1,20 +1,38 @@
 #pragma once
-// One storm's forecast as an ATCF a-deck (the text files forecast centres
-// exchange and MET-TC pairs with best tracks): a line every two hours from the
-// start record on, technique TRVO.
+// Forecasts as ATCF a-decks, the text files forecast centres exchange and
+// MET-TC pairs with best tracks: technique TRVO, a line every few hours of
+// each forecast from TAU 0 on, in ATCF's fixed columns. An a-deck holds every
+// forecast of its storm, one after another by start time.
+#include <cstddef>
 #include <string>
 #include <vector>
 
-#include "input/catalog.hpp"
 #include "output/catalog_output.hpp"
 
 namespace tarvo {
 
-// a<basin><cyclone number><year>.dat, e.g. "aep052001.dat"; empty when the
-// storm has no cyclone number from 1 to 99 or no two-letter basin.
-std::string atcf_file_name(const CatalogStorm& storm);
+struct AdeckOptions {
+  int step_h = 6;       // hours between TAUs (forecast centres write every 6 h; 2 gives every sample)
+  int max_tau_h = 240;  // the last TAU written (the format's range ends at 240; never above 999)
+};
 
-// The a-deck's lines for the forecast `rows` of `storm`.
-std::string atcf_text(const CatalogStorm& storm, const ForecastRows& rows);
+// a<basin><cyclone number><year>.dat ("aep052001.dat"), or empty when the
+// storm has no cyclone number from 1 to 99 (or no year to name it by).
+std::string atcf_file_name(const StoredForecast& forecast);
+
+// The start of a forecast as ATCF writes it: YYYYMMDDHH.
+std::string atcf_time(double hours_since_1970);
+
+// The forecast's lines: TAU 0, step_h, 2 step_h, ... up to max_tau_h or its
+// last sample, each interpolated linearly in time between the two samples
+// around it where it falls between them. `hours_left_out`: hours of the
+// forecast beyond max_tau_h, not written.
+std::string atcf_lines(const StoredForecast& forecast, const AdeckOptions& options, int& hours_left_out);
+
+// An a-deck's text with `added` lines joined in: every line of `existing`
+// stays except the TRVO lines of a start time that `added` has (those are
+// replaced: their start times are listed in `replaced`), and the lines come
+// sorted by start time, each start's lines in their order.
+std::string join_adeck(const std::string& existing, const std::string& added, std::vector<std::string>& replaced);
 
 }  // namespace tarvo

@@ -99,14 +99,18 @@ ForecastIndex read_forecast_index(const std::string& path) {
   return index_of(file.id, path, true);
 }
 
-void merge_forecasts(const std::vector<std::string>& parts, const std::string& out) {
+void merge_forecasts(const std::vector<std::string>& parts, const std::string& out, const std::string& command) {
   if (parts.empty()) throw InputError(out, 0, "no parts to merge");
-  const OpenFile file(parts.front());
-  merge_forecasts(parts, out, 0, index_of(file.id, parts.front(), false).catalog_storms);
+  std::size_t whole = 0;
+  {
+    const OpenFile file(parts.front());
+    whole = index_of(file.id, parts.front(), false).catalog_storms;
+  }
+  merge_forecasts(parts, out, 0, whole, command);
 }
 
 void merge_forecasts(const std::vector<std::string>& parts, const std::string& out, std::size_t first,
-                     std::size_t count) {
+                     std::size_t count, const std::string& command) {
   if (parts.empty()) throw InputError(out, 0, "no parts to merge");
   std::vector<ForecastIndex> index;
   for (const std::string& p : parts) {
@@ -151,7 +155,7 @@ void merge_forecasts(const std::vector<std::string>& parts, const std::string& o
                                  " in none of the " + std::to_string(parts.size()) + " parts (of a catalog of " +
                                  std::to_string(whole) + " storms)");
   }
-  CatalogWriter writer(out, n, whole);
+  CatalogWriter writer(out, n, whole, command);
   // Runs of consecutive rows of one part, a block at a time; one part open at a time.
   std::unique_ptr<OpenFile> open;
   std::size_t open_part = parts.size();

@@ -21,9 +21,10 @@ ForecastIndex read_forecast_index(const std::string& path);
 // The parts joined into `out`, every storm of the catalog exactly once and in
 // catalog order; written whole or not at all. InputError names the part and
 // the storm when a storm is in two parts, or the storms no part holds.
-void merge_forecasts(const std::vector<std::string>& parts, const std::string& out);
+// `command` made the joined file (its history).
+void merge_forecasts(const std::vector<std::string>& parts, const std::string& out, const std::string& command);
 // The same for storms first .. first + count - 1 of the catalog only.
 void merge_forecasts(const std::vector<std::string>& parts, const std::string& out, std::size_t first,
-                     std::size_t count);
+                     std::size_t count, const std::string& command);
 
 }  // namespace tarvo

@@ -2,10 +2,11 @@
 
 #include <netcdf.h>
 
-#include <cmath>
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <limits>
+#include <type_traits>
 #include <vector>
 
 #include "input/input_error.hpp"
@@ -18,7 +19,40 @@ constexpr const char* time_units = "hours since 1970-01-01 00:00:00";
 constexpr float knots_thresholds[] = {34.0f, 64.0f, 83.0f, 96.0f, 113.0f, 137.0f};
 constexpr float km_per_nautical_mile = 1.852f;
 constexpr float ambient_hpa = 1005.0f;
+constexpr float sample_hours = 2.0f;
 constexpr std::size_t basin_chars = 2;  // a basin code: "al", "ep", ...
+constexpr std::size_t storms_a_chunk = 256;
+
+// The per-sample floats of a forecast file: name, units, the rows' series.
+struct StoredSeries {
+  const char* name;
+  const char* units;
+  std::vector<float> ForecastRows::*values;
+};
+constexpr StoredSeries stored_series[] = {
+    {"lat", "degrees_north", &ForecastRows::lat},
+    {"lon", "degrees_east", &ForecastRows::lon},
+    {"max_sustained_wind", "knot", &ForecastRows::wind_kt},
+    {"central_pressure", "hPa", &ForecastRows::pressure_hpa},
+    {"environmental_pressure", "hPa", &ForecastRows::environmental_hpa},
+    {"radius_max_wind", "nautical_mile", &ForecastRows::rmw_nmi},
+    {"time_step", "h", &ForecastRows::time_step_h},  // "h", not "hours": xarray would make that a duration
+    {"lead_time", "h", &ForecastRows::lead_h}};
+
+// The per-storm texts: name, the forecast's member.
+struct StormText {
+  const char* name;
+  std::string StoredForecast::*member;
+};
+constexpr StormText storm_texts[] = {{"name", &StoredForecast::name}, {"status", &StoredForecast::status}};
+
+// The last fix at or before 0 h: where the forecast starts.
+int start_hour(const Track& track) {
+  int start = track.records.empty() ? 0 : track.records[0].hour;
+  for (const TrackRecord& r : track.records)
+    if (r.hour <= 0) start = r.hour;
+  return start;
+}
 
 }  // namespace
 
@@ -30,21 +64,37 @@ int category_of(float peak_kt) {
   return c;
 }
 
-ForecastRows forecast_rows(const CatalogStorm& storm, const std::vector<OutputSample>& samples) {
-  ForecastRows r;
+StoredForecast stored_forecast(const CatalogStorm& storm, std::size_t index,
+                               const std::vector<OutputSample>& samples, const std::string& status) {
+  StoredForecast f;
+  f.index = index;
+  f.sid = storm.sid;
+  f.name = storm.name;
+  f.status = status;
+  f.basin = storm.track.basin.substr(0, storm.track.basin.find_last_not_of(' ') + 1);
+  f.year = storm.year;
+  f.cyclone_number = storm.cyclone_number;
+  f.id_no = static_cast<long long>(index) + 1;
+  f.params = storm.params;
+  const int start = start_hour(storm.track);
+  f.start_hours = storm.reference_hours + start;
+  ForecastRows& r = f.rows;
   const std::size_t m = samples.size();
   r.time.resize(m);
+  r.lead_h.resize(m);
   r.lat.resize(m);
   r.lon.resize(m);
   r.wind_kt.resize(m);
   r.pressure_hpa.resize(m);
   r.environmental_hpa.assign(m, ambient_hpa);
   r.rmw_nmi.resize(m);
-  r.time_step_h.assign(m, 2.0f);
-  const double first = storm.reference_hours + (storm.track.records.empty() ? 0 : storm.track.records[0].hour);
+  r.time_step_h.assign(m, sample_hours);
+  const int first = storm.track.records.empty() ? 0 : storm.track.records[0].hour;
   float peak = samples.empty() ? std::numeric_limits<float>::quiet_NaN() : samples[0].vmax_kt;
   for (std::size_t k = 0; k < m; ++k) {
-    r.time[k] = first + 2.0 * static_cast<double>(k);
+    const int hours = first + 2 * static_cast<int>(k);
+    r.time[k] = storm.reference_hours + hours;
+    r.lead_h[k] = static_cast<float>(hours - start);
     r.lat[k] = samples[k].lat;
     r.lon[k] = samples[k].lon;
     r.wind_kt[k] = samples[k].vmax_kt;
@@ -52,12 +102,12 @@ ForecastRows forecast_rows(const CatalogStorm& storm, const std::vector<OutputSa
     r.rmw_nmi[k] = samples[k].rmw_km / km_per_nautical_mile;
     peak = samples[k].vmax_kt > peak ? samples[k].vmax_kt : peak;
   }
-  r.basin = storm.track.basin.substr(0, storm.track.basin.find_last_not_of(' ') + 1);
   r.category = category_of(peak);
-  return r;
+  return f;
 }
 
-CatalogWriter::CatalogWriter(const std::string& path, std::size_t storms, std::size_t catalog_storms)
+CatalogWriter::CatalogWriter(const std::string& path, std::size_t storms, std::size_t catalog_storms,
+                             const std::string& command)
     : file_(path) {
   const int storm = file_.dimension("storm", storms);
   // Storms have samples as their tracks last: the step dimension grows to the longest.
@@ -65,7 +115,7 @@ CatalogWriter::CatalogWriter(const std::string& path, std::size_t storms, std::s
   file_.text(NC_GLOBAL, "featureType", "trajectory");
   file_.text(NC_GLOBAL, "Conventions", "CF-1.8");
   file_.text(NC_GLOBAL, "title", "tarvo forecasts");
-  file_.text(NC_GLOBAL, "source", "tarvo");
+  file_.provenance(command);
   // The size of the catalog these storms belong to: parts of it are merged by it.
   const long long whole = static_cast<long long>(catalog_storms);
   file_.check(nc_put_att_longlong(file_.id(), NC_GLOBAL, "catalog_storms", NC_INT64, 1, &whole), "catalog_storms");
@@ -76,7 +126,7 @@ CatalogWriter::CatalogWriter(const std::string& path, std::size_t storms, std::s
     const int id = file_.variable(name, type, dims, units);
     // Chunks of 256 storms (by 128 samples) and a small cache: memory stays
     // flat however many storms the file holds.
-    const std::size_t chunk[] = {std::min<std::size_t>(storms > 0 ? storms : 1, 256), 128, basin_chars};
+    const std::size_t chunk[] = {std::min<std::size_t>(storms > 0 ? storms : 1, storms_a_chunk), 128, basin_chars};
     file_.check(nc_def_var_chunking(file_.id(), id, NC_CHUNKED, chunk), name);
     file_.check(nc_set_var_chunk_cache(file_.id(), id, 1u << 20, 31, 0.75f), name);
     if (coordinates) file_.text(id, "coordinates", "time lat lon");
@@ -85,13 +135,14 @@ CatalogWriter::CatalogWriter(const std::string& path, std::size_t storms, std::s
   define("storm", NC_INT, false, nullptr, false);
   file_.variable("step", NC_INT, {step});
   file_.text(define("time", NC_DOUBLE, true, time_units, false), "calendar", "standard");
-  define("lat", NC_FLOAT, true, "degrees_north", false);
-  define("lon", NC_FLOAT, true, "degrees_east", false);
-  define("max_sustained_wind", NC_FLOAT, true, "knot", true);
-  define("central_pressure", NC_FLOAT, true, "hPa", true);
-  define("environmental_pressure", NC_FLOAT, true, "hPa", true);
-  define("radius_max_wind", NC_FLOAT, true, "nautical_mile", true);
-  define("time_step", NC_FLOAT, true, "h", true);
+  for (const StoredSeries& s : stored_series) {
+    const bool position = s.values == &ForecastRows::lat || s.values == &ForecastRows::lon;
+    const int id = define(s.name, NC_FLOAT, true, s.units, !position);
+    if (s.values == &ForecastRows::lead_h) {
+      file_.text(id, "standard_name", "forecast_period");
+      file_.text(id, "long_name", "hours from the forecast's start (reference_time)");
+    }
+  }
   // The basin of every sample as characters, a CF string that xarray decodes
   // to str: variable-length strings a sample would cost HDF5 memory and time
   // with every storm written.
@@ -102,47 +153,55 @@ CatalogWriter::CatalogWriter(const std::string& path, std::size_t storms, std::s
   define("orig_event_flag", NC_BYTE, false, nullptr, false);
   define("id_no", NC_INT64, false, nullptr, false);
   define("category", NC_BYTE, false, nullptr, false);
+  const int reference = define("reference_time", NC_DOUBLE, false, time_units, false);
+  file_.text(reference, "calendar", "standard");
+  file_.text(reference, "standard_name", "forecast_reference_time");
+  file_.text(reference, "long_name", "the forecast's start (lead time 0): the track's last fix at or before 0 h");
+  file_.text(define("year", NC_INT, false, nullptr, false), "long_name", "the storm's year (of its ATCF a-deck)");
+  file_.text(define("cyclone_number", NC_INT, false, nullptr, false), "long_name",
+             "the storm's number in its basin and year (0: none)");
+  for (const CatalogParam& p : catalog_params) define(p.name, NC_FLOAT, false, "1", false);
   file_.check(nc_enddef(file_.id()), "definitions");
 }
 
 int CatalogWriter::var(const char* name) const { return file_.var(name); }
 
-void CatalogWriter::write(std::size_t row, std::size_t index, const CatalogStorm& storm,
-                          const std::vector<OutputSample>& samples, const std::string& status) {
+void CatalogWriter::write(std::size_t row, const StoredForecast& f) {
   auto check = [&](int s, const char* what) { file_.check(s, what); };
   const int ncid_ = file_.id();
-  const std::size_t m = samples.size();
+  const ForecastRows& r = f.rows;
+  const std::size_t m = r.time.size();
   const std::size_t one[] = {row}, count1[] = {1};
-  const int catalog_index = static_cast<int>(index);
+  const int catalog_index = static_cast<int>(f.index);
   check(nc_put_vara_int(ncid_, var("storm"), one, count1, &catalog_index), "storm");
   auto put_string = [&](const char* v, const std::string& value) {
     const char* p = value.c_str();
     check(nc_put_vara_string(ncid_, var(v), one, count1, &p), v);
   };
-  put_string("sid", storm.sid);
-  put_string("name", storm.name);
+  put_string("sid", f.sid);
+  for (const StormText& t : storm_texts) put_string(t.name, f.*(t.member));
   put_string("data_provider", "tarvo");
   put_string("max_sustained_wind_unit", "kn");
   put_string("central_pressure_unit", "mb");
-  put_string("status", status);
-  const signed char flag = 0;
+  const signed char flag = 1;  // a model's own track, as CLIMADA marks the tracks it reads
   check(nc_put_vara_schar(ncid_, var("orig_event_flag"), one, count1, &flag), "orig_event_flag");
-  const long long id = static_cast<long long>(index) + 1;
-  check(nc_put_vara_longlong(ncid_, var("id_no"), one, count1, &id), "id_no");
-  const ForecastRows r = forecast_rows(storm, samples);
+  check(nc_put_vara_longlong(ncid_, var("id_no"), one, count1, &f.id_no), "id_no");
   const signed char category = static_cast<signed char>(r.category);
   check(nc_put_vara_schar(ncid_, var("category"), one, count1, &category), "category");
+  check(nc_put_vara_double(ncid_, var("reference_time"), one, count1, &f.start_hours), "reference_time");
+  check(nc_put_vara_int(ncid_, var("year"), one, count1, &f.year), "year");
+  check(nc_put_vara_int(ncid_, var("cyclone_number"), one, count1, &f.cyclone_number), "cyclone_number");
+  for (const CatalogParam& p : catalog_params)
+    check(nc_put_vara_float(ncid_, var(p.name), one, count1, &(f.params.*(p.member))), p.name);
   if (m == 0) return;
   if (m > longest_) longest_ = m;
   const std::size_t start[] = {row, 0}, count[] = {1, m};
   check(nc_put_vara_double(ncid_, var("time"), start, count, r.time.data()), "time");
-  for (auto [v, data] : {std::pair{"lat", &r.lat}, {"lon", &r.lon}, {"max_sustained_wind", &r.wind_kt},
-                         {"central_pressure", &r.pressure_hpa}, {"environmental_pressure", &r.environmental_hpa},
-                         {"radius_max_wind", &r.rmw_nmi}, {"time_step", &r.time_step_h}})
-    check(nc_put_vara_float(ncid_, var(v), start, count, data->data()), v);
+  for (const StoredSeries& s : stored_series)
+    check(nc_put_vara_float(ncid_, var(s.name), start, count, (r.*(s.values)).data()), s.name);
   std::string basins;
   for (std::size_t k = 0; k < m; ++k) {
-    basins += r.basin.substr(0, basin_chars);
+    basins += f.basin.substr(0, basin_chars);
     basins.resize((k + 1) * basin_chars, '\0');
   }
   const std::size_t text_start[] = {row, 0, 0}, text_count[] = {1, m, basin_chars};
@@ -166,7 +225,8 @@ void CatalogWriter::copy_rows(int src, const std::string& src_path, std::size_t 
       throw InputError(src_path, 0, std::string("variable ") + name + ": " + what);
     };
     int from;
-    if (nc_inq_varid(src, name, &from) != NC_NOERR) fail("missing (not a tarvo forecast file)");
+    if (nc_inq_varid(src, name, &from) != NC_NOERR)
+      fail("missing (not a forecast file of this version of tarvo: forecast those storms again)");
     nc_type src_type;
     int src_ndims;
     nc_inq_var(src, from, nullptr, &src_type, &src_ndims, nullptr, nullptr);
@@ -189,6 +249,120 @@ void CatalogWriter::copy_rows(int src, const std::string& src_path, std::size_t 
 void CatalogWriter::finish() {
   file_.put_index("step", longest_);
   file_.finish();
+}
+
+// ---------------------------------------------------------------- reading
+
+ForecastReader::ForecastReader(const std::string& path) : path_(path) {
+  const int status = nc_open(path.c_str(), NC_NOWRITE, &ncid_);
+  if (status != NC_NOERR) {
+    ncid_ = -1;
+    throw InputError(path, 0, std::string("not a readable NetCDF file: ") + nc_strerror(status));
+  }
+  int storm_dim, step_dim;
+  if (nc_inq_dimid(ncid_, "storm", &storm_dim) != NC_NOERR || nc_inq_dimid(ncid_, "step", &step_dim) != NC_NOERR) {
+    nc_close(ncid_);
+    ncid_ = -1;
+    throw InputError(path, 0, "not a tarvo forecast file (dimensions storm and step are expected)");
+  }
+  nc_inq_dimlen(ncid_, storm_dim, &storms_);
+  nc_inq_dimlen(ncid_, step_dim, &steps_);
+  int nvars = 0;
+  nc_inq_nvars(ncid_, &nvars);
+  for (int v = 0; v < nvars; ++v) nc_set_var_chunk_cache(ncid_, v, 1u << 20, 31, 0.75f);
+}
+
+ForecastReader::~ForecastReader() {
+  if (ncid_ >= 0) nc_close(ncid_);
+}
+
+std::vector<StoredForecast> ForecastReader::read(std::size_t first, std::size_t count) const {
+  return read_blocks(first, count, true);
+}
+
+std::vector<StoredForecast> ForecastReader::read_items(std::size_t first, std::size_t count) const {
+  return read_blocks(first, count, false);
+}
+
+std::vector<StoredForecast> ForecastReader::read_blocks(std::size_t first, std::size_t count, bool with_rows) const {
+  first = std::min(first, storms_);
+  count = std::min(count, storms_ - first);
+  std::vector<StoredForecast> out(count);
+  if (count == 0) return out;
+  auto var = [&](const char* name) {
+    int id;
+    if (nc_inq_varid(ncid_, name, &id) != NC_NOERR)
+      throw InputError(path_, 0, std::string("variable ") + name +
+                                     " is missing (not a forecast file of this version of tarvo)");
+    return id;
+  };
+  auto check = [&](int status, const char* name) {
+    if (status != NC_NOERR) throw InputError(path_, 0, std::string("variable ") + name + ": " + nc_strerror(status));
+  };
+  const std::size_t start[] = {first, 0, 0}, n[] = {count, steps_, basin_chars};
+  auto per_storm = [&](auto zero, const char* name) {
+    using T = decltype(zero);
+    std::vector<T> v(count);
+    if constexpr (std::is_same_v<T, double>) check(nc_get_vara_double(ncid_, var(name), start, n, v.data()), name);
+    else if constexpr (std::is_same_v<T, float>) check(nc_get_vara_float(ncid_, var(name), start, n, v.data()), name);
+    else check(nc_get_vara_longlong(ncid_, var(name), start, n, v.data()), name);
+    return v;
+  };
+  auto strings = [&](const char* name) {
+    std::vector<char*> raw(count, nullptr);
+    check(nc_get_vara_string(ncid_, var(name), start, n, raw.data()), name);
+    std::vector<std::string> v;
+    for (char* s : raw) v.emplace_back(s ? s : "");
+    nc_free_string(count, raw.data());
+    return v;
+  };
+  const std::vector<long long> index = per_storm(0LL, "storm"), year = per_storm(0LL, "year"),
+                               number = per_storm(0LL, "cyclone_number"), id_no = per_storm(0LL, "id_no"),
+                               category = per_storm(0LL, "category");
+  const std::vector<double> reference = per_storm(0.0, "reference_time");
+  const std::vector<std::string> sid = strings("sid");
+  std::vector<std::vector<std::string>> texts;
+  for (const StormText& t : storm_texts) texts.push_back(strings(t.name));
+  std::vector<std::vector<float>> params;
+  for (const CatalogParam& p : catalog_params) params.push_back(per_storm(0.0f, p.name));
+  std::vector<double> time;
+  std::vector<std::vector<float>> series;
+  std::vector<char> basin(count * steps_ * basin_chars);
+  if (steps_ > 0) {
+    time.resize(count * steps_);
+    check(nc_get_vara_double(ncid_, var("time"), start, n, time.data()), "time");
+    check(nc_get_vara_text(ncid_, var("basin"), start, n, basin.data()), "basin");
+    if (with_rows)
+      for (const StoredSeries& s : stored_series) {
+        series.emplace_back(count * steps_);
+        check(nc_get_vara_float(ncid_, var(s.name), start, n, series.back().data()), s.name);
+      }
+  }
+  for (std::size_t i = 0; i < count; ++i) {
+    StoredForecast& f = out[i];
+    f.index = static_cast<std::size_t>(index[i]);
+    f.sid = sid[i];
+    for (std::size_t t = 0; t < std::size(storm_texts); ++t) f.*(storm_texts[t].member) = texts[t][i];
+    f.year = static_cast<int>(year[i]);
+    f.cyclone_number = static_cast<int>(number[i]);
+    f.id_no = id_no[i];
+    f.start_hours = reference[i];
+    for (std::size_t p = 0; p < std::size(catalog_params); ++p) f.params.*(catalog_params[p].member) = params[p][i];
+    std::size_t m = 0;
+    while (m < steps_ && std::isfinite(time[i * steps_ + m])) ++m;
+    if (m > 0) {
+      const char* code = &basin[i * steps_ * basin_chars];
+      f.basin.assign(code, std::find(code, code + basin_chars, '\0'));
+    }
+    f.rows.category = static_cast<int>(category[i]);
+    if (!with_rows) continue;
+    ForecastRows& r = f.rows;
+    r.time.assign(time.begin() + static_cast<long>(i * steps_), time.begin() + static_cast<long>(i * steps_ + m));
+    for (std::size_t s = 0; s < std::size(stored_series); ++s)
+      (r.*(stored_series[s].values))
+          .assign(series[s].begin() + static_cast<long>(i * steps_), series[s].begin() + static_cast<long>(i * steps_ + m));
+  }
+  return out;
 }
 
 }  // namespace tarvo

@@ -15,27 +15,43 @@ namespace tarvo {
 // One storm's forecast in the units of the forecast files, a value a sample.
 struct ForecastRows {
   std::vector<double> time;                    // hours since 1970-01-01 00:00
-  std::vector<float> lat, lon;                 // degrees N, degrees E
+  std::vector<float> lead_h;                   // hours from the forecast's start (the start record)
+  std::vector<float> lat, lon;                 // degrees N, degrees E (0..360, as the samples have them)
   std::vector<float> wind_kt, pressure_hpa;    // maximum sustained wind, central pressure
   std::vector<float> environmental_hpa;        // 1005 hPa
   std::vector<float> rmw_nmi;                  // radius of maximum wind, nautical miles
   std::vector<float> time_step_h;              // 2 h
-  std::string basin;                           // without trailing blanks
   int category = -1;                           // Saffir-Simpson, from the peak wind
 };
-ForecastRows forecast_rows(const CatalogStorm& storm, const std::vector<OutputSample>& samples);
+
+// One storm of a forecast file with what describes it: what the outputs
+// derived from forecast files (CLIMADA's files, ATCF a-decks) are made of.
+struct StoredForecast {
+  std::size_t index = 0;       // the storm's place in its catalog
+  std::string sid, name, status;
+  std::string basin;           // tarvo's code ("al", "ep", ...)
+  int year = 0;                // the storm's year (that of its a-deck)
+  int cyclone_number = 0;      // its number in its basin and year; 0 when it has none
+  long long id_no = 0;
+  double start_hours = 0;      // the forecast's start (lead 0), hours since 1970-01-01 00:00
+  ModelParams params;
+  ForecastRows rows;           // empty when the storm failed or stopped early
+};
+
+// A storm's forecast as stored: its start is its track's start record (the
+// last fix at or before 0 h).
+StoredForecast stored_forecast(const CatalogStorm& storm, std::size_t index,
+                               const std::vector<OutputSample>& samples, const std::string& status);
 
 class CatalogWriter {
  public:
-  // A file for `storms` storms of a catalog of `catalog_storms`; the step
-  // dimension grows to the longest.
-  CatalogWriter(const std::string& path, std::size_t storms, std::size_t catalog_storms);
+  // A file for `storms` storms of a catalog of `catalog_storms`, made by
+  // `command` (its history); the step dimension grows to the longest.
+  CatalogWriter(const std::string& path, std::size_t storms, std::size_t catalog_storms,
+                const std::string& command);
 
-  // Storm `index` of the catalog: its samples (none when it failed or
-  // stopped early) and its status text.
-  // `row` is the storm's place in this file, `index` its place in the catalog.
-  void write(std::size_t row, std::size_t index, const CatalogStorm& storm,
-             const std::vector<OutputSample>& samples, const std::string& status);
+  // A storm's forecast at `row` of this file (its catalog index in it).
+  void write(std::size_t row, const StoredForecast& forecast);
   // Rows src_row .. src_row + count - 1 of the open forecast file `src`
   // (`src_steps` long), every variable as stored, to rows row .. of this one.
   void copy_rows(int src, const std::string& src_path, std::size_t src_steps, std::size_t src_row,
@@ -46,6 +62,26 @@ class CatalogWriter {
   int var(const char* name) const;
   NetcdfFile file_;
   std::size_t longest_ = 0;
+};
+
+// Reads a forecast file a block of storms at a time, in order.
+class ForecastReader {
+ public:
+  explicit ForecastReader(const std::string& path);  // InputError when it is not a tarvo forecast file
+  ~ForecastReader();
+  ForecastReader(const ForecastReader&) = delete;
+  ForecastReader& operator=(const ForecastReader&) = delete;
+  std::size_t storms() const { return storms_; }
+  // Storms first .. first + count - 1 (fewer at the end).
+  std::vector<StoredForecast> read(std::size_t first, std::size_t count) const;
+  // Only the per-storm items (rows left empty): quick, for a look over every storm.
+  std::vector<StoredForecast> read_items(std::size_t first, std::size_t count) const;
+
+ private:
+  std::vector<StoredForecast> read_blocks(std::size_t first, std::size_t count, bool rows) const;
+  std::string path_;
+  int ncid_ = -1;
+  std::size_t storms_ = 0, steps_ = 0;
 };
 
 // Saffir-Simpson category of a peak wind in knots: -1 (depression) to 5.

@@ -1,56 +1,200 @@
 #include "output/climada_output.hpp"
 
-#include "output/netcdf_file.hpp"
+#include <algorithm>
+#include <cmath>
+
+#include "input/input_error.hpp"
 
 namespace tarvo {
 
-void write_climada_track(const std::string& dir, const CatalogStorm& storm, std::size_t index,
-                         const ForecastRows& rows, const std::string& status) {
-  NetcdfFile file(dir + "/" + storm.sid + ".nc");
+namespace {
+
+constexpr const char* time_units = "hours since 1970-01-01 00:00:00";
+constexpr std::size_t basin_chars = 2;
+
+// A track's time series in CLIMADA's names and units.
+struct Series {
+  const char* name;
+  const char* units;
+  const std::vector<float> ForecastRows::*values;
+};
+constexpr Series climada_series[] = {{"time_step", "h", &ForecastRows::time_step_h},
+                                     {"radius_max_wind", "nautical_mile", &ForecastRows::rmw_nmi},
+                                     {"max_sustained_wind", "knot", &ForecastRows::wind_kt},
+                                     {"central_pressure", "hPa", &ForecastRows::pressure_hpa},
+                                     {"environmental_pressure", "hPa", &ForecastRows::environmental_hpa}};
+
+// The per-track texts CLIMADA reads, with tarvo's own basin code and status.
+struct TrackText {
+  const char* name;
+  std::string (*value)(const StoredForecast&);
+};
+const TrackText track_texts[] = {
+    {"max_sustained_wind_unit", [](const StoredForecast&) { return std::string("kn"); }},
+    {"central_pressure_unit", [](const StoredForecast&) { return std::string("mb"); }},
+    {"name", [](const StoredForecast& f) { return f.name; }},
+    {"sid", [](const StoredForecast& f) { return f.sid; }},
+    {"data_provider", [](const StoredForecast&) { return std::string("tarvo"); }},
+    {"tarvo_basin", [](const StoredForecast& f) { return f.basin; }},
+    {"status", [](const StoredForecast& f) { return f.status; }}};
+
+// CLIMADA marks the tracks it reads from a model (its readers of other
+// models' synthetic tracks do) as original events; false is for the
+// perturbed members it makes itself.
+constexpr int orig_event_flag = 1;
+
+// What made a file, with the storm's run parameters where there is one.
+void provenance_group(NetcdfFile& file, const std::string& command, const StoredForecast* forecast) {
+  const int group = file.group("provenance");
+  file.provenance(command, group);
+  if (!forecast) return;
+  for (const CatalogParam& p : catalog_params) {
+    const float v = forecast->params.*(p.member);
+    file.check(nc_put_att_float(group, NC_GLOBAL, p.name, NC_FLOAT, 1, &v), p.name);
+  }
+}
+
+std::vector<double> widened(const std::vector<float>& v) { return {v.begin(), v.end()}; }
+
+}  // namespace
+
+std::string climada_basin(const std::string& basin, double lon_east) {
+  if (basin == "al") return "NA";
+  if (basin == "ep" || basin == "cp") return "EP";
+  if (basin == "wp") return "WP";
+  if (basin == "io") return "NI";
+  if (basin == "sl") return "SA";
+  if (basin == "sh") {
+    const double east = lon_east - 360.0 * std::floor(lon_east / 360.0);  // 0..360
+    return east >= 135.0 && east < 290.0 ? "SP" : "SI";
+  }
+  return "";
+}
+
+std::vector<double> climada_longitudes(const std::vector<float>& lon_east) {
+  std::vector<double> lon(lon_east.size());
+  for (std::size_t k = 0; k < lon.size(); ++k) {
+    const double v = static_cast<double>(lon_east[k]);
+    lon[k] = v - 360.0 * std::floor((v + 180.0) / 360.0);  // -180 <= lon < 180
+    if (lon[k] == -180.0) lon[k] = 180.0;
+  }
+  bool crosses = false;
+  for (std::size_t k = 1; k < lon.size(); ++k) crosses = crosses || std::fabs(lon[k] - lon[k - 1]) > 180.0;
+  if (crosses)
+    for (double& v : lon)
+      if (v < 0.0) v += 360.0;
+  return lon;
+}
+
+void write_climada_track(const std::string& dir, const StoredForecast& f, const std::string& command) {
+  NetcdfFile file(dir + "/" + f.sid + ".nc");
+  const ForecastRows& rows = f.rows;
   const std::size_t m = rows.time.size();
   const int time_dim = file.dimension("time", m);
-  const int time = file.variable("time", NC_DOUBLE, {time_dim}, "hours since 1970-01-01 00:00:00");
+  const int time = file.variable("time", NC_DOUBLE, {time_dim}, time_units);
   file.text(time, "calendar", "standard");
   const int lat = file.variable("lat", NC_DOUBLE, {time_dim}, "degrees_north");
   const int lon = file.variable("lon", NC_DOUBLE, {time_dim}, "degrees_east");
-  struct Series {
-    const char* name;
-    const char* units;
-    const std::vector<float>* values;
-    int id;
-  };
-  Series series[] = {{"time_step", "h", &rows.time_step_h, -1},
-                     {"radius_max_wind", "nautical_mile", &rows.rmw_nmi, -1},
-                     {"max_sustained_wind", "knot", &rows.wind_kt, -1},
-                     {"central_pressure", "hPa", &rows.pressure_hpa, -1},
-                     {"environmental_pressure", "hPa", &rows.environmental_hpa, -1}};
-  for (Series& s : series) {
-    s.id = file.variable(s.name, NC_DOUBLE, {time_dim}, s.units);
-    file.text(s.id, "coordinates", "lat lon");
+  std::vector<int> ids;
+  for (const Series& s : climada_series) {
+    ids.push_back(file.variable(s.name, NC_DOUBLE, {time_dim}, s.units));
+    file.text(ids.back(), "coordinates", "lat lon");
   }
   const int basin = file.variable("basin", NC_STRING, {time_dim});
   file.text(basin, "coordinates", "lat lon");
-  file.text(NC_GLOBAL, "max_sustained_wind_unit", "kn");
-  file.text(NC_GLOBAL, "central_pressure_unit", "mb");
-  file.text(NC_GLOBAL, "name", storm.name);
-  file.text(NC_GLOBAL, "sid", storm.sid);
-  const int ncid = file.id(), flag = 0, category = rows.category;
+  for (const TrackText& t : track_texts) file.text(NC_GLOBAL, t.name, t.value(f));
+  const int ncid = file.id(), flag = orig_event_flag, category = rows.category;
   file.check(nc_put_att_int(ncid, NC_GLOBAL, "orig_event_flag", NC_INT, 1, &flag), "orig_event_flag");
-  file.text(NC_GLOBAL, "data_provider", "tarvo");
-  const long long id_no = static_cast<long long>(index) + 1;
-  file.check(nc_put_att_longlong(ncid, NC_GLOBAL, "id_no", NC_INT64, 1, &id_no), "id_no");
+  file.check(nc_put_att_longlong(ncid, NC_GLOBAL, "id_no", NC_INT64, 1, &f.id_no), "id_no");
   file.check(nc_put_att_int(ncid, NC_GLOBAL, "category", NC_INT, 1, &category), "category");
-  file.text(NC_GLOBAL, "status", status);
+  provenance_group(file, command, &f);
   file.check(nc_enddef(ncid), "definitions");
   if (m > 0) {
     file.check(nc_put_var_double(ncid, time, rows.time.data()), "time");
-    file.check(nc_put_var_float(ncid, lat, rows.lat.data()), "lat");  // floats widen exactly
-    file.check(nc_put_var_float(ncid, lon, rows.lon.data()), "lon");
-    for (const Series& s : series) file.check(nc_put_var_float(ncid, s.id, s.values->data()), s.name);
-    std::vector<const char*> basins(m, rows.basin.c_str());
+    file.check(nc_put_var_double(ncid, lat, widened(rows.lat).data()), "lat");
+    const std::vector<double> lons = climada_longitudes(rows.lon);
+    file.check(nc_put_var_double(ncid, lon, lons.data()), "lon");
+    for (std::size_t s = 0; s < std::size(climada_series); ++s)
+      file.check(nc_put_var_double(ncid, ids[s], widened(rows.*(climada_series[s].values)).data()),
+                 climada_series[s].name);
+    std::vector<std::string> codes(m);
+    std::vector<const char*> basins(m);
+    for (std::size_t k = 0; k < m; ++k) {
+      codes[k] = climada_basin(f.basin, static_cast<double>(rows.lon[k]));
+      basins[k] = codes[k].c_str();
+    }
     file.check(nc_put_var_string(ncid, basin, basins.data()), "basin");
   }
   file.finish();
+}
+
+ClimadaTracksFile::ClimadaTracksFile(const std::string& path, std::size_t tracks, const std::string& command)
+    : file_(path), tracks_(tracks) {
+  const int storm = file_.dimension("storm", tracks);
+  const int step = file_.dimension("step", NC_UNLIMITED);
+  const int strlen = file_.dimension("basin_strlen", basin_chars);
+  const std::size_t chunk[] = {std::min<std::size_t>(std::max<std::size_t>(tracks, 1), 256), 128, basin_chars};
+  auto per_step = [&](const char* name, nc_type type, const char* units) {
+    std::vector<int> dims{storm, step};
+    if (type == NC_CHAR) dims.push_back(strlen);
+    const int id = file_.variable(name, type, dims, units);
+    file_.check(nc_def_var_chunking(file_.id(), id, NC_CHUNKED, chunk), name);
+    return id;
+  };
+  file_.variable("storm", NC_INT, {storm});
+  file_.variable("step", NC_INT, {step});
+  const int time = per_step("time", NC_DOUBLE, time_units);
+  file_.text(time, "calendar", "standard");
+  file_.text(time, "coordinates", "lat lon");
+  per_step("lat", NC_DOUBLE, "degrees_north");
+  per_step("lon", NC_DOUBLE, "degrees_east");
+  for (const Series& s : climada_series) file_.text(per_step(s.name, NC_DOUBLE, s.units), "coordinates", "lat lon");
+  const int basin = per_step("basin", NC_CHAR, nullptr);
+  file_.text(basin, "_Encoding", "utf-8");
+  file_.text(basin, "coordinates", "lat lon");
+  for (const TrackText& t : track_texts) file_.variable(t.name, NC_STRING, {storm});
+  file_.variable("orig_event_flag", NC_INT, {storm});
+  file_.variable("id_no", NC_INT64, {storm});
+  file_.variable("category", NC_INT, {storm});
+  provenance_group(file_, command, nullptr);
+  file_.check(nc_enddef(file_.id()), "definitions");
+}
+
+void ClimadaTracksFile::add(const StoredForecast& f) {
+  if (row_ >= tracks_) throw InputError(file_.path(), 0, "more tracks than the file was made for");
+  const int ncid = file_.id();
+  const ForecastRows& rows = f.rows;
+  const std::size_t m = rows.time.size(), one[] = {row_}, count1[] = {1};
+  const int index = static_cast<int>(row_), flag = orig_event_flag, category = rows.category;
+  file_.check(nc_put_vara_int(ncid, file_.var("storm"), one, count1, &index), "storm");
+  for (const TrackText& t : track_texts) {
+    const std::string value = t.value(f);
+    const char* p = value.c_str();
+    file_.check(nc_put_vara_string(ncid, file_.var(t.name), one, count1, &p), t.name);
+  }
+  file_.check(nc_put_vara_int(ncid, file_.var("orig_event_flag"), one, count1, &flag), "orig_event_flag");
+  file_.check(nc_put_vara_longlong(ncid, file_.var("id_no"), one, count1, &f.id_no), "id_no");
+  file_.check(nc_put_vara_int(ncid, file_.var("category"), one, count1, &category), "category");
+  if (m > 0) {
+    longest_ = std::max(longest_, m);
+    const std::size_t start[] = {row_, 0, 0}, count[] = {1, m, basin_chars};
+    file_.check(nc_put_vara_double(ncid, file_.var("time"), start, count, rows.time.data()), "time");
+    file_.check(nc_put_vara_double(ncid, file_.var("lat"), start, count, widened(rows.lat).data()), "lat");
+    file_.check(nc_put_vara_double(ncid, file_.var("lon"), start, count, climada_longitudes(rows.lon).data()), "lon");
+    for (const Series& s : climada_series)
+      file_.check(nc_put_vara_double(ncid, file_.var(s.name), start, count, widened(rows.*(s.values)).data()), s.name);
+    std::string codes;
+    for (std::size_t k = 0; k < m; ++k) codes += climada_basin(f.basin, static_cast<double>(rows.lon[k]));
+    codes.resize(m * basin_chars, '\0');
+    file_.check(nc_put_vara_text(ncid, file_.var("basin"), start, count, codes.data()), "basin");
+  }
+  ++row_;
+}
+
+void ClimadaTracksFile::finish() {
+  if (row_ != tracks_) throw InputError(file_.path(), 0, "fewer tracks than the file was made for");
+  file_.put_index("step", longest_);
+  file_.finish();
 }
 
 }  // namespace tarvo

@@ -1,17 +1,46 @@
 #pragma once
-// One storm's forecast as the per-storm file CLIMADA keeps for a track
-// (TCTracks.from_netcdf reads a folder of them): dimension time, CLIMADA's
-// variable names, the per-storm items as global attributes.
+// Forecasts as CLIMADA keeps tracks (TCTracks.data: one Dataset a track,
+// dimension time, the per-track items as attributes), in CLIMADA's two file
+// forms: a folder of one file a track (TCTracks.from_netcdf) and one file of
+// many tracks (TCTracks.from_hdf5). Only storms with samples make tracks: a
+// track without a time step breaks CLIMADA's readers and wind models.
 #include <cstddef>
 #include <string>
+#include <vector>
 
-#include "input/catalog.hpp"
 #include "output/catalog_output.hpp"
+#include "output/netcdf_file.hpp"
 
 namespace tarvo {
 
-// Writes `dir`/<sid>.nc whole or not at all; InputError names the file.
-void write_climada_track(const std::string& dir, const CatalogStorm& storm, std::size_t index,
-                         const ForecastRows& rows, const std::string& status);
+// CLIMADA's (IBTrACS's) basin code of a sample: NA, EP (also for the central
+// Pacific), WP, NI, SI, SP or SA, from tarvo's code; the southern hemisphere
+// ("sh") is SP from 135 degrees east to 70 degrees west, SI elsewhere.
+std::string climada_basin(const std::string& tarvo_basin, double lon_east);
+
+// A track's longitudes as CLIMADA keeps them: in -180..180, except for a
+// track that crosses 180 degrees, which stays continuous (0..360), as
+// CLIMADA's IBTrACS reader leaves such tracks.
+std::vector<double> climada_longitudes(const std::vector<float>& lon_east);
+
+// `dir`/<sid>.nc, the file TCTracks.write_netcdf writes for a track, written
+// whole or not at all; what made it in its group "provenance" (the file's own
+// attributes are the track's). InputError names the file.
+void write_climada_track(const std::string& dir, const StoredForecast& forecast, const std::string& command);
+
+// The file TCTracks.write_hdf5 writes: the tracks along a dimension storm,
+// their time steps along step (padded), the per-track items as variables of
+// storm, no attributes of the file's own (CLIMADA would copy them into every
+// track: what made the file is in its group "provenance").
+class ClimadaTracksFile {
+ public:
+  ClimadaTracksFile(const std::string& path, std::size_t tracks, const std::string& command);
+  void add(const StoredForecast& forecast);  // a storm with samples
+  void finish();                             // without it no file is written
+
+ private:
+  NetcdfFile file_;
+  std::size_t tracks_ = 0, row_ = 0, longest_ = 0;
+};
 
 }  // namespace tarvo

@@ -6,6 +6,7 @@
 #include <limits>
 
 #include "input/input_error.hpp"
+#include "output/provenance.hpp"
 
 namespace tarvo {
 
@@ -46,6 +47,21 @@ int NetcdfFile::variable(const char* name, nc_type type, const std::vector<int>&
 
 void NetcdfFile::text(int var, const char* name, const std::string& value) {
   check(nc_put_att_text(ncid_, var, name, value.size(), value.c_str()), name);
+}
+
+void NetcdfFile::provenance(const std::string& command, int group) {
+  const int id = group < 0 ? ncid_ : group;
+  check(nc_put_att_text(id, NC_GLOBAL, "source", source_text().size(), source_text().c_str()), "source");
+  const std::string history = history_line(command);
+  check(nc_put_att_text(id, NC_GLOBAL, "history", history.size(), history.c_str()), "history");
+  const std::string path = step_path_text();
+  check(nc_put_att_text(id, NC_GLOBAL, "tarvo_step_path", path.size(), path.c_str()), "tarvo_step_path");
+}
+
+int NetcdfFile::group(const char* name) {
+  int id;
+  check(nc_def_grp(ncid_, name, &id), name);
+  return id;
 }
 
 int NetcdfFile::var(const char* name) const {

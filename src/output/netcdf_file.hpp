@@ -25,6 +25,13 @@ class NetcdfFile {
   // point ones are filled with NaN.
   int variable(const char* name, nc_type type, const std::vector<int>& dims, const char* units = nullptr);
   void text(int var, const char* name, const std::string& value);  // NC_GLOBAL for the file's own
+  // What made the file (output/provenance.hpp): `source`, `history` (the time
+  // and `command`) and `tarvo_step_path`, as attributes of `group` (the file's
+  // own by default; a group of its own where a reader would copy the file's
+  // attributes into every record).
+  void provenance(const std::string& command, int group = -1);
+  // A group of the file, by its name: its id for attributes and variables.
+  int group(const char* name);
   int var(const char* name) const;
   void put_index(const char* var, std::size_t n);  // 0 .. n-1, a coordinate's values
   void finish();

@@ -8,12 +8,13 @@
 
 namespace tarvo {
 
-TrackCatalogWriter::TrackCatalogWriter(const std::string& path, std::size_t storms) : file_(path) {
+TrackCatalogWriter::TrackCatalogWriter(const std::string& path, std::size_t storms, const std::string& command)
+    : file_(path) {
   const int storm = file_.dimension("storm", storms), step = file_.dimension("step", NC_UNLIMITED);
   file_.text(NC_GLOBAL, "featureType", "trajectory");
   file_.text(NC_GLOBAL, "Conventions", "CF-1.8");
   file_.text(NC_GLOBAL, "title", "tarvo track catalog");
-  file_.text(NC_GLOBAL, "source", "tarvo");
+  file_.provenance(command);
   const std::size_t chunk[] = {std::min<std::size_t>(storms > 0 ? storms : 1, 256), 64};
   auto per_fix = [&](const char* name, nc_type type, const char* units) {
     const int id = file_.variable(name, type, {storm, step}, units);
@@ -74,10 +75,11 @@ void TrackCatalogWriter::finish() {
   file_.finish();
 }
 
-void write_track_catalog(const std::string& path, const std::vector<CatalogStorm>& storms) {
+void write_track_catalog(const std::string& path, const std::vector<CatalogStorm>& storms,
+                         const std::string& command) {
   const std::string staged = path + ".checking";
   {
-    TrackCatalogWriter writer(staged, storms.size());
+    TrackCatalogWriter writer(staged, storms.size(), command);
     for (std::size_t i = 0; i < storms.size(); ++i) writer.write(i, storms[i]);
     writer.finish();
   }

@@ -12,7 +12,7 @@ namespace tarvo {
 
 class TrackCatalogWriter {
  public:
-  TrackCatalogWriter(const std::string& path, std::size_t storms);
+  TrackCatalogWriter(const std::string& path, std::size_t storms, const std::string& command);
   void write(std::size_t row, const CatalogStorm& storm);
   void finish();  // without it the file is not written
 
@@ -21,9 +21,11 @@ class TrackCatalogWriter {
   std::size_t longest_ = 0;
 };
 
-// The storms as a catalog file at `path`, read back with every check of a
-// catalog before it is put in place: InputError names the storm (index and
-// sid) and what is wrong, and no file is left.
-void write_track_catalog(const std::string& path, const std::vector<CatalogStorm>& storms);
+// The storms as a catalog file at `path`, made by `command` (its history),
+// read back with every check of a catalog before it is put in place:
+// InputError names the storm (index and sid) and what is wrong, and no file
+// is left.
+void write_track_catalog(const std::string& path, const std::vector<CatalogStorm>& storms,
+                         const std::string& command);
 
 }  // namespace tarvo

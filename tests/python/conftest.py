@@ -38,3 +38,33 @@ def grids(world):
 @pytest.fixture(scope="session")
 def cases(world):
     return sorted(world.glob("case*"))
+
+
+def same_but_history(a, b):
+    """Whether two NetCDF files hold the same variables, values (bit for bit),
+    dimensions and attributes, the history attribute (when and by what
+    command a file was made) aside."""
+    import netCDF4
+    import numpy as np
+
+    def content(path):
+        with netCDF4.Dataset(path) as ds:
+            ds.set_auto_maskandscale(False)
+            attrs = {k: ds.getncattr(k) for k in ds.ncattrs() if k != "history"}
+            dims = {k: len(d) for k, d in ds.dimensions.items()}
+            variables = {}
+            for k, v in ds.variables.items():
+                data = v[...]
+                raw = np.asarray(data).tobytes() if data.dtype != object else repr(data.tolist()).encode()
+                variables[k] = (v.dtype.str if v.dtype != str else "str", v.dimensions,
+                                repr({a: v.getncattr(a) for a in v.ncattrs()}), raw)  # repr: NaN fill values
+            return repr(attrs), dims, variables
+
+    return content(a) == content(b)
+
+
+def without_history(ds):
+    """A Dataset without its history attribute (when and by what command its file was made)."""
+    ds = ds.copy()
+    ds.attrs = {k: v for k, v in ds.attrs.items() if k != "history"}
+    return ds

@@ -215,7 +215,7 @@ def test_resume_after_sigkill_finishes_only_the_rest(cases, world, tmp_path):
     import signal
     import subprocess
     import time
-    from conftest import BUILD
+    from conftest import BUILD, same_but_history
     tracks = [tarvo.read_track(c / "track.in") for c in cases] * 6
     path = tmp_path / "tracks.nc"
     tarvo.write_catalog(tracks, tarvo.Params(), path, sids=[f"s{i:02d}" for i in range(len(tracks))])
@@ -239,7 +239,7 @@ def test_resume_after_sigkill_finishes_only_the_rest(cases, world, tmp_path):
     assert r.returncode == 0, r.stderr
     assert "24 storms: 24 finished, 0 stopped early, 0 failed" in r.stdout
     assert f"{2 * kept} storms kept from the run before" in r.stdout
-    assert out.read_bytes() == whole.read_bytes()
+    assert same_but_history(out, whole)  # every value and attribute but when and by what it was made
     assert not parts.exists()
     # A file in the folder that is not this catalog's chunk is not taken for one.
     parts.mkdir()

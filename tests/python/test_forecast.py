@@ -163,3 +163,73 @@ def test_a_storm_stopped_early(tmp_path):
     (case / "track.out").write_text("an earlier result\n")
     assert tarvo.run_case(case, grids=grids).attrs["status"] == ds.attrs["status"]
     assert (case / "track.out").read_text() == "an earlier result\n"
+
+
+def test_real_times_across_the_end_of_february_in_a_leap_year(cases, grids, tmp_path):
+    t = tarvo.read_track(cases[0] / "track.in")
+    late_feb = tarvo.Track(t.basin, 2, 26, 6, t.hours, t.lat, t.lon, t.vmax_kt, t.vpot, t.shear, t.t600, t.rh600)
+    ds = tarvo.forecast(late_feb, tarvo.Params(), grids, year=2020)
+    first = np.datetime64("2020-02-26T06") + np.timedelta64(int(t.hours[0]), "h")
+    expected = first + 2 * np.arange(ds.sizes["time"]) * np.timedelta64(1, "h")
+    np.testing.assert_array_equal(ds.time.values, expected.astype("datetime64[ns]"))
+    assert np.datetime64("2020-02-29T12") in ds.time.values  # the leap day is there, every step 2 h
+    # The forecast values are those of the same track without a year: only the times are real.
+    plain = tarvo.forecast(late_feb, tarvo.Params(), grids)
+    assert plain.vmax.values.tobytes() == ds.vmax.values.tobytes()
+    # The catalog of the same track gives the same times.
+    path = tmp_path / "feb.nc"
+    tarvo.write_catalog([late_feb], tarvo.Params(), path, year=2020)
+    cat = tarvo.forecast_catalog(path, grids, progress=False)
+    m = ds.sizes["time"]
+    np.testing.assert_array_equal(cat.time.values[0, :m], ds.time.values)
+    np.testing.assert_array_equal(cat.max_sustained_wind.values[0, :m], ds.vmax.values)
+    # A track of its own year, starting on 29 February.
+    leap = tarvo.Track(t.basin, 2, 29, 0, t.hours, t.lat, t.lon, t.vmax_kt, t.vpot, t.shear, t.t600, t.rh600,
+                       year=2020)
+    ds = tarvo.forecast(leap, tarvo.Params(), grids)
+    assert ds.time.values[0] == np.datetime64("2020-02-29T00") + np.timedelta64(int(t.hours[0]), "h")
+    with pytest.raises(tarvo.InputError, match="year=2021, but the track's reference time is in 2020"):
+        tarvo.forecast(leap, tarvo.Params(), grids, year=2021)
+    tarvo.write_catalog([leap], tarvo.Params(), path)
+    back, _ = tarvo.read_catalog(path)
+    assert (back[0].year, back[0].month, back[0].day) == (2020, 2, 29)
+    cat = tarvo.forecast_catalog(path, grids, progress=False)
+    np.testing.assert_array_equal(cat.time.values[0, :ds.sizes["time"]], ds.time.values)
+
+
+def test_eastern_pacific_codes_all_select_the_eastern_pacific(cases, grids):
+    t = tarvo.read_track(cases[0] / "track.in")
+    p = tarvo.read_params(cases[0] / "params.in")
+
+    def with_basin(code):
+        return tarvo.forecast(tarvo.Track(code, t.month, t.day, t.hour, t.hours, t.lat, t.lon, t.vmax_kt, t.vpot,
+                                          t.shear, t.t600, t.rh600), p, grids)
+
+    ep = with_basin("ep")
+    for code in ("EP", "Ep", "eP"):
+        got = with_basin(code)
+        assert got.vmax.values.tobytes() == ep.vmax.values.tobytes() and got.attrs["basin"] == "ep", code
+    atlantic = with_basin("NA")
+    assert atlantic.attrs["basin"] == "al" and atlantic.vmax.values.tobytes() != ep.vmax.values.tobytes()
+    assert atlantic.vmax.values.tobytes() == with_basin("al").vmax.values.tobytes()
+
+
+def test_track_in_keeps_its_rules_for_the_program_and_warns(cases, tmp_path):
+    """The tarvo program reads track.in as its format says (the basin code
+    compared exactly, values as read), with a warning naming the line."""
+    case = tmp_path / "case"
+    shutil.copytree(cases[0], case, symlinks=True)
+    lines = (case / "track.in").read_text().splitlines(keepends=True)
+    lines[1] = lines[1].replace("'al'", "'EP'")
+    fields = lines[5].split()
+    fields[4] = "nan"
+    lines[5] = " ".join(fields) + "\n"
+    (case / "track.in").write_text("".join(lines))
+    r = subprocess.run([BUILD / "tarvo"], cwd=case, capture_output=True, text=True)
+    assert r.returncode == 0, r.stderr
+    assert ("tarvo: warning: track.in, line 2: basin code 'EP' is not 'ep' as written: the forecast runs with "
+            "the Atlantic coefficients") in r.stderr
+    assert "tarvo: warning: track.in, line 6: record 3: vpot (potential intensity, m/s) is NaN" in r.stderr
+    # The same file through the library is refused, naming the fix.
+    with pytest.raises(tarvo.InputError, match=r"fix 3 \(-?\d+ h\): vpot \(potential intensity, m/s\) is NaN"):
+        tarvo.read_track(case / "track.in")

@@ -59,7 +59,7 @@ def test_bad_values_per_fix(cases):
     fields = arrays(tarvo.read_track(cases[0] / "track.in"))
     lat = np.array(fields["lat"])
     lat[2] = np.nan
-    with pytest.raises(tarvo.InputError, match="lat is not finite at fix 2"):
+    with pytest.raises(tarvo.InputError, match=r"fix 3 \(-?\d+ h\): lat \(latitude, degrees north\) is NaN"):
         tarvo.Track(**dict(fields, lat=lat))
     hours = np.array(fields["hours"])
     hours[3] = hours[2]
@@ -90,3 +90,47 @@ def test_file_errors_name_the_file_and_line(tmp_path, cases):
     text.insert(4, "6 x 1 1 1 1 1 1\n")
     bad.write_text("".join(text))
     assert len(tarvo.read_track(bad).skipped) == 1
+
+
+@pytest.mark.parametrize("key", ["lat", "lon", "vmax_kt", "vpot", "shear", "t600", "rh600"])
+@pytest.mark.parametrize("bad, shown", [(np.nan, "NaN"), (np.inf, "infinity"), (-np.inf, "-infinity")])
+def test_a_value_that_is_not_finite_is_refused_naming_field_fix_and_storm(cases, key, bad, shown):
+    fields = arrays(tarvo.read_track(cases[0] / "track.in"))
+    values = np.array(fields[key], dtype=np.float64)
+    values[4] = bad
+    with pytest.raises(tarvo.InputError) as e:
+        tarvo.Track(**dict(fields, **{key: values}), name="storm 9")
+    hours = int(fields["hours"][4])
+    assert str(e.value).startswith(f"storm 9: fix 5 ({hours} h): {key} (") and f") is {shown}; " in str(e.value)
+    assert "fill it in" in str(e.value) and e.value.path == "storm 9"
+    with pytest.raises(tarvo.InputError, match="nudge_gain is nan; it must be a finite number"):
+        tarvo.Params(nudge_gain=float("nan"))
+
+
+@pytest.mark.parametrize("code, kept", [("al", "al"), ("AL", "al"), ("ep", "ep"), ("EP", "ep"), ("Ep", "ep"),
+                                        ("eP", "ep"), ("cp", "cp"), ("WP", "wp"), ("io", "io"), ("SH", "sh"),
+                                        ("sl", "sl"), ("NA", "al"), ("NI", "io"), ("SI", "sh"), ("SP", "sh"),
+                                        ("SA", "sl")])
+def test_basin_codes_of_atcf_and_ibtracs_are_kept_as_tarvos(cases, code, kept):
+    fields = arrays(tarvo.read_track(cases[0] / "track.in"))
+    assert tarvo.Track(**dict(fields, basin=code)).basin == kept
+
+
+@pytest.mark.parametrize("code", ["xx", "MM", "e", "", "  ", "us"])
+def test_an_unknown_basin_code_is_refused_naming_it(cases, code):
+    fields = arrays(tarvo.read_track(cases[0] / "track.in"))
+    with pytest.raises(tarvo.InputError, match=f"the basin code '{code.ljust(2)}' is not one tarvo knows: give "
+                                              "ATCF's al, ep, cp, wp, io, sh, sl"):
+        tarvo.Track(**dict(fields, basin=code), name="s")
+
+
+def test_29_february_only_with_a_leap_year(cases, tmp_path):
+    fields = arrays(tarvo.read_track(cases[0] / "track.in"))
+    leap = tarvo.Track(**dict(fields, month=2, day=29), year=2020)
+    assert (leap.month, leap.day, leap.year) == (2, 29, 2020)
+    with pytest.raises(tarvo.InputError, match="29 February of 2021, which is not a leap year"):
+        tarvo.Track(**dict(fields, month=2, day=29), year=2021)
+    with pytest.raises(tarvo.InputError, match="reference day 29 is not a day of month 2 without a year"):
+        tarvo.Track(**dict(fields, month=2, day=29))
+    with pytest.raises(tarvo.InputError, match="starts on 29 February, which track.in cannot hold"):
+        leap.to_text()

@@ -1,7 +1,9 @@
 #pragma once
 // Many forecasts in one process: each distinct grid set is loaded once and
 // shared read-only, the cases run on a pool of threads, one failing case never
-// stops the others.
+// stops the others. With them, the verification of finished case directories
+// (output/verification.hpp: verify_case, verification_table and _csv are part
+// of the API).
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -10,6 +12,7 @@
 
 #include "input/input_error.hpp"
 #include "input/ocean_grids.hpp"
+#include "output/verification.hpp"
 
 namespace tarvo {
 

@@ -1,4 +1,4 @@
-#include "driver/batch.hpp"
+#include "api/batch.hpp"
 
 #include <algorithm>
 #include <atomic>
@@ -129,6 +129,7 @@ std::vector<CaseResult> run_batch(const std::vector<std::string>& cases, const B
               storm.params = c.params;
               storm.name = std::move(c.track_path);
               storm.tag = i;
+              storm.rules = TrackRules::track_in;  // byte for byte what tarvo does in the directory
               return true;
             } catch (const InputError& e) {
               finish(i, failed_case(cases[i], e.what()));

@@ -10,7 +10,7 @@ import os
 
 import xarray as xr
 
-from . import _catalog
+from . import _catalog, _core
 from ._forecast import load_grids
 
 
@@ -35,6 +35,8 @@ def forecast_catalog(path, data_dir, client, chunk_storms=1000, out=None):
                          [min(s + chunk_storms, n) for s in starts], pure=True, retries=2)
     parts = client.gather(futures)
     result = _catalog.join_parts(parts)
+    result.attrs["history"] = _core.history_line(f"tarvo.dask.forecast_catalog({path!r}, {data_dir!r}, "
+                                                 f"chunk_storms={chunk_storms}) on a Dask cluster")
     if out is None:
         return result
     _catalog._write_whole(result, str(out), {})

@@ -6,7 +6,11 @@
 //   DIR/track.in, DIR/params.in     a storm that crosses open ocean and makes landfall
 // The same seed always gives the same bytes.
 //   tarvo-synth [--seed N] [--no-grids] DIR
+#include <netcdf.h>
 #include <sys/stat.h>
+
+#include <algorithm>
+#include <limits>
 
 #include <cerrno>
 #include <cmath>
@@ -31,6 +35,26 @@ struct Random {
   }
   double uniform(double lo, double hi) { return lo + (hi - lo) * (next() >> 11) * 0x1.0p-53; }
 };
+
+// Days since 1970-01-01 of a date, and back (proleptic Gregorian).
+long long days_from_civil(int y, int m, int d) {
+  y -= m <= 2;
+  const long long era = (y >= 0 ? y : y - 399) / 400;
+  const unsigned yoe = static_cast<unsigned>(y - era * 400);
+  const unsigned doy = (153u * static_cast<unsigned>(m + (m > 2 ? -3 : 9)) + 2) / 5 + static_cast<unsigned>(d) - 1;
+  return era * 146097 + static_cast<long long>(yoe * 365 + yoe / 4 - yoe / 100 + doy) - 719468;
+}
+void civil_from_days(long long z, int& y, int& m, int& d) {
+  z += 719468;
+  const long long era = (z >= 0 ? z : z - 146096) / 146097;
+  const unsigned doe = static_cast<unsigned>(z - era * 146097);
+  const unsigned yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+  const unsigned doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+  const unsigned mp = (5 * doy + 2) / 153;
+  d = static_cast<int>(doy - (153 * mp + 2) / 5 + 1);
+  m = static_cast<int>(mp < 10 ? mp + 3 : mp - 9);
+  y = static_cast<int>(static_cast<long long>(yoe) + era * 400 + (m <= 2));
+}
 
 struct Blob {
   double lat, lon, radius;  // degrees
@@ -119,11 +143,327 @@ bool write_monthly(const std::string& path, F value) {
   return write_file(path, text);
 }
 
+struct Fix {
+  int t;  // hours from the reference time
+  double lat, lon, wind, vpot, shear, t600, rh;
+};
+
+struct Storm {
+  int month, day, hour;  // the reference time
+  std::vector<Fix> fixes;
+  double landfall_hours;  // from the first fix's start of its weakening over land
+};
+
+// The storm: born over the warm basin, it moves west-north-west and makes
+// landfall on the main continent after three to four days.
+Storm make_storm(Random& rnd, const World& world) {
+  Storm storm;
+  storm.month = 8 + static_cast<int>(rnd.next() % 2);
+  storm.day = 1 + static_cast<int>(rnd.next() % 28);
+  storm.hour = 6 * static_cast<int>(rnd.next() % 4);
+  const double lat0 = rnd.uniform(12.0, 17.0), lon0 = rnd.uniform(296.0, 304.0);
+  const double target_lat = world.blobs[0].lat - 4.0, target_lon = world.blobs[0].lon + 8.0;
+  const int first = -24 - 6 * static_cast<int>(rnd.next() % 3), last = 120;
+  const double landfall_hours = rnd.uniform(84.0, 100.0);
+  const double peak = rnd.uniform(95.0, 130.0);
+  storm.landfall_hours = landfall_hours;
+  double hours_over_land = 0.0;  // the storm weakens from the hour it reaches land
+  for (int t = first; t <= last; t += 6) {
+    const double s = (t - first) / (landfall_hours - first);  // about 1 at landfall
+    const double lat = lat0 + (target_lat - lat0) * s + 0.4 * std::sin(s * 3.0);
+    double lon = lon0 + (target_lon - lon0) * s;
+    if (lon >= 360.0) lon -= 360.0;
+    if (world.elevation(lat, lon) > 0.0) hours_over_land += 6.0;
+    double wind = 30.0 + (peak - 30.0) * std::fmin(1.0, std::fmax(0.0, (t - first) / 96.0));
+    if (hours_over_land > 0) wind = std::fmax(20.0, wind * std::exp(-0.04 * hours_over_land));
+    wind += rnd.uniform(-3.0, 3.0);
+    const double vpot = 82.0 - 0.35 * (lat - 12.0) * 2.0 + rnd.uniform(-2.0, 2.0);
+    const double shear = 4.0 + 6.0 * s + rnd.uniform(-1.5, 1.5);
+    const double t600 = 271.5 - 0.1 * (lat - 15.0) + rnd.uniform(-0.4, 0.4);
+    const double rh = 60.0 - 8.0 * s + rnd.uniform(-4.0, 4.0);
+    storm.fixes.push_back({t, lat, lon, wind, vpot, shear, t600, rh});
+  }
+  return storm;
+}
+
+// ---------------------------------------------------------------- a season
+
+// The made-up world's atmosphere and ocean, smooth in space and time: a
+// tropical sounding cooling and drying poleward, trade easterlies below and
+// westerlies aloft that strengthen poleward (the shear), waves that travel
+// west.
+struct Atmosphere {
+  const World& world;
+  double sea_c(double lat, double lon) const {
+    if (world.elevation(lat, lon) > 0.0) return std::numeric_limits<double>::quiet_NaN();
+    return 29.5 - 0.012 * (lat - 10.0) * (lat - 10.0) - 0.01 * (lon - 300.0);
+  }
+  double msl_hpa(double lat, double lon, double hours) const {
+    return 1012.0 + 0.004 * (lat - 15.0) * (lat - 15.0) + 1.5 * std::sin(2.0 * pi * hours / 120.0 + lon / 15.0);
+  }
+  double temperature_k(double p, double lat, double lon) const {
+    const double surface = 299.5 - 0.006 * (lat - 12.0) * (lat - 12.0) + 0.3 * std::cos(lon * pi / 40.0);
+    if (p >= 100.0) return surface * std::pow(p / 1000.0, 0.18);
+    return surface * std::pow(0.1, 0.18) + 10.0 * (100.0 - p) / 50.0;  // the stratosphere warms upward
+  }
+  double specific_humidity(double p, double lat) const {
+    const double surface = 0.018 * std::exp(-0.0015 * (lat - 10.0) * (lat - 10.0));
+    return surface * std::pow(p / 1000.0, 3.0) + 2e-6;
+  }
+  double u_ms(double p, double lat, double lon, double hours) const {
+    const double low = -6.0 + 0.3 * (lat - 15.0), high = -2.0 + 0.8 * (lat - 15.0);
+    const double x = std::clamp(std::log(850.0 / p) / std::log(850.0 / 200.0), -0.3, 1.3);
+    return low + (high - low) * x + 2.0 * std::sin(2.0 * pi * hours / 96.0 + lon * pi / 20.0);
+  }
+  double v_ms(double p, double lat, double lon, double hours) const {
+    return 1.0 + 0.002 * (1000.0 - p) * std::cos(lat * pi / 30.0) + std::cos(2.0 * pi * hours / 96.0 + lon * pi / 25.0);
+  }
+};
+
+bool nc_ok(int status, const std::string& what) {
+  if (status != NC_NOERR) std::fprintf(stderr, "tarvo-synth: %s: %s\n", what.c_str(), nc_strerror(status));
+  return status == NC_NOERR;
+}
+
+// ERA5's layout, as the Climate Data Store gives it: two files (pressure
+// levels and single levels), variables packed as shorts, latitudes from north
+// to south, times in seconds since 1970.
+bool write_era5(const std::string& dir, const Atmosphere& air, double from_hours, double to_hours) {
+  const std::vector<double> levels = {1000, 975, 950, 925, 900, 850, 800, 700, 600, 500, 400, 300, 250, 200, 150, 100, 70, 50};
+  std::vector<double> lats, lons, times;
+  for (double la = 56.0; la >= -0.001; la -= 2.0) lats.push_back(la);
+  for (double lo = 240.0; lo <= 350.001; lo += 2.0) lons.push_back(lo);
+  for (double h = from_hours; h <= to_hours + 1e-9; h += 6.0) times.push_back(h);
+  const std::size_t nt = times.size(), np = levels.size(), ny = lats.size(), nx = lons.size();
+  for (const bool upper : {true, false}) {
+    const std::string path = dir + (upper ? "/era5_pl.nc" : "/era5_sl.nc");
+    int nc = -1;
+    if (!nc_ok(nc_create(path.c_str(), NC_NETCDF4 | NC_CLOBBER, &nc), path)) return false;
+    int dt, dp = -1, dy, dx;
+    nc_def_dim(nc, "valid_time", nt, &dt);
+    if (upper) nc_def_dim(nc, "pressure_level", np, &dp);
+    nc_def_dim(nc, "latitude", ny, &dy);
+    nc_def_dim(nc, "longitude", nx, &dx);
+    auto text = [&](int v, const char* name, const std::string& value) { nc_put_att_text(nc, v, name, value.size(), value.c_str()); };
+    int vt, vp = -1, vy, vx;
+    nc_def_var(nc, "valid_time", NC_INT64, 1, &dt, &vt);
+    text(vt, "units", "seconds since 1970-01-01");
+    text(vt, "calendar", "proleptic_gregorian");
+    text(vt, "standard_name", "time");
+    if (upper) {
+      nc_def_var(nc, "pressure_level", NC_DOUBLE, 1, &dp, &vp);
+      text(vp, "units", "hPa");
+      text(vp, "standard_name", "air_pressure");
+    }
+    nc_def_var(nc, "latitude", NC_DOUBLE, 1, &dy, &vy);
+    text(vy, "units", "degrees_north");
+    nc_def_var(nc, "longitude", NC_DOUBLE, 1, &dx, &vx);
+    text(vx, "units", "degrees_east");
+    text(NC_GLOBAL, "title", "made up by tarvo-synth in ERA5's layout: not real data");
+    struct Var {
+      const char* name;
+      const char* units;
+      const char* standard_name;
+      double offset, scale;
+      int id;
+    };
+    std::vector<Var> vars = upper ? std::vector<Var>{{"t", "K", "air_temperature", 250.0, 0.002, -1},
+                                                     {"q", "kg kg**-1", "specific_humidity", 0.01, 4e-7, -1},
+                                                     {"u", "m s**-1", "eastward_wind", 0.0, 0.002, -1},
+                                                     {"v", "m s**-1", "northward_wind", 0.0, 0.002, -1}}
+                                  : std::vector<Var>{{"sst", "K", "sea_surface_temperature", 290.0, 0.001, -1},
+                                                     {"msl", "Pa", "air_pressure_at_mean_sea_level", 100000.0, 0.1, -1}};
+    for (Var& v : vars) {
+      std::vector<int> dims = upper ? std::vector<int>{dt, dp, dy, dx} : std::vector<int>{dt, dy, dx};
+      nc_def_var(nc, v.name, NC_SHORT, static_cast<int>(dims.size()), dims.data(), &v.id);
+      const std::size_t chunk[] = {1, upper ? np : ny, upper ? ny : nx, nx};
+      nc_def_var_chunking(nc, v.id, NC_CHUNKED, chunk);
+      nc_def_var_deflate(nc, v.id, 1, 1, 1);
+      const short fill = -32767;
+      nc_def_var_fill(nc, v.id, NC_FILL, &fill);
+      nc_put_att_double(nc, v.id, "scale_factor", NC_DOUBLE, 1, &v.scale);
+      nc_put_att_double(nc, v.id, "add_offset", NC_DOUBLE, 1, &v.offset);
+      text(v.id, "units", v.units);
+      text(v.id, "standard_name", v.standard_name);
+    }
+    if (!nc_ok(nc_enddef(nc), path)) return false;
+    std::vector<long long> seconds(nt);
+    for (std::size_t k = 0; k < nt; ++k) seconds[k] = static_cast<long long>(times[k] * 3600.0);
+    nc_put_var_longlong(nc, vt, seconds.data());
+    if (upper) nc_put_var_double(nc, vp, levels.data());
+    nc_put_var_double(nc, vy, lats.data());
+    nc_put_var_double(nc, vx, lons.data());
+    std::vector<short> slab;
+    for (std::size_t k = 0; k < nt; ++k)
+      for (const Var& v : vars) {
+        const std::size_t levels_here = upper ? np : 1;
+        slab.assign(levels_here * ny * nx, 0);
+        for (std::size_t l = 0; l < levels_here; ++l)
+          for (std::size_t j = 0; j < ny; ++j)
+            for (std::size_t i = 0; i < nx; ++i) {
+              const double p = levels[l], la = lats[j], lo = lons[i], h = times[k];
+              double x = 0.0;
+              const std::string name = v.name;
+              if (name == "t") x = air.temperature_k(p, la, lo);
+              else if (name == "q") x = air.specific_humidity(p, la);
+              else if (name == "u") x = air.u_ms(p, la, lo, h);
+              else if (name == "v") x = air.v_ms(p, la, lo, h);
+              else if (name == "sst") x = air.sea_c(la, lo) + 273.15;
+              else x = 100.0 * air.msl_hpa(la, lo, h);
+              slab[(l * ny + j) * nx + i] = std::isfinite(x) ? static_cast<short>(std::lround((x - v.offset) / v.scale)) : -32767;
+            }
+        const std::size_t start[] = {k, 0, 0, 0}, count[] = {1, upper ? np : ny, upper ? ny : nx, nx};
+        if (!nc_ok(nc_put_vara_short(nc, v.id, start, count, slab.data()), path)) return false;
+      }
+    if (!nc_ok(nc_close(nc), path)) return false;
+  }
+  return true;
+}
+
+// A monthly climatology in CMIP's layout: one file, plev in Pa, latitudes
+// from south to north, 0..360 E, tos in degrees Celsius, psl in Pa, a
+// calendar of 365 days.
+bool write_cmip_climatology(const std::string& path, const Atmosphere& air) {
+  const std::vector<double> levels = {100000, 92500, 85000, 70000, 60000, 50000, 40000, 30000, 25000, 20000, 15000, 10000, 7000, 5000};
+  std::vector<double> lats, lons;
+  for (double la = -88.0; la <= 88.001; la += 4.0) lats.push_back(la);
+  for (double lo = 0.0; lo < 360.0; lo += 4.0) lons.push_back(lo);
+  const std::size_t np = levels.size(), ny = lats.size(), nx = lons.size();
+  int nc = -1;
+  if (!nc_ok(nc_create(path.c_str(), NC_NETCDF4 | NC_CLOBBER, &nc), path)) return false;
+  int dt, dp, dy, dx, vt, vp, vy, vx;
+  nc_def_dim(nc, "time", 12, &dt);
+  nc_def_dim(nc, "plev", np, &dp);
+  nc_def_dim(nc, "lat", ny, &dy);
+  nc_def_dim(nc, "lon", nx, &dx);
+  auto text = [&](int v, const char* name, const std::string& value) { nc_put_att_text(nc, v, name, value.size(), value.c_str()); };
+  nc_def_var(nc, "time", NC_DOUBLE, 1, &dt, &vt);
+  text(vt, "units", "days since 1850-01-01");
+  text(vt, "calendar", "noleap");
+  nc_def_var(nc, "plev", NC_DOUBLE, 1, &dp, &vp);
+  text(vp, "units", "Pa");
+  nc_def_var(nc, "lat", NC_DOUBLE, 1, &dy, &vy);
+  text(vy, "units", "degrees_north");
+  nc_def_var(nc, "lon", NC_DOUBLE, 1, &dx, &vx);
+  text(vx, "units", "degrees_east");
+  text(NC_GLOBAL, "title", "made up by tarvo-synth in CMIP's layout: a monthly climatology, not real data");
+  const char* names[] = {"ta", "hus", "ua", "va", "tos", "psl"};
+  const char* units[] = {"K", "1", "m s-1", "m s-1", "degC", "Pa"};
+  int ids[6];
+  for (int k = 0; k < 6; ++k) {
+    const int dims4[] = {dt, dp, dy, dx}, dims3[] = {dt, dy, dx};
+    nc_def_var(nc, names[k], NC_FLOAT, k < 4 ? 4 : 3, k < 4 ? dims4 : dims3, &ids[k]);
+    const float fill = 1e20f;
+    nc_def_var_fill(nc, ids[k], NC_FILL, &fill);
+    nc_def_var_deflate(nc, ids[k], 1, 1, 1);
+    text(ids[k], "units", units[k]);
+  }
+  if (!nc_ok(nc_enddef(nc), path)) return false;
+  std::vector<double> days(12);
+  constexpr int month_days[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  double day = 155.0 * 365.0;  // 2005-01-01 in a calendar of 365 days from 1850
+  for (int m = 0; m < 12; ++m) {
+    days[m] = day + 0.5 * month_days[m];
+    day += month_days[m];
+  }
+  nc_put_var_double(nc, vt, days.data());
+  nc_put_var_double(nc, vp, levels.data());
+  nc_put_var_double(nc, vy, lats.data());
+  nc_put_var_double(nc, vx, lons.data());
+  std::vector<float> slab;
+  for (std::size_t m = 0; m < 12; ++m) {
+    const double season = std::cos(2.0 * pi * (static_cast<double>(m) - 7.5) / 12.0);  // warmest in late summer
+    for (int k = 0; k < 6; ++k) {
+      const std::size_t nl = k < 4 ? np : 1;
+      slab.assign(nl * ny * nx, 1e20f);
+      for (std::size_t l = 0; l < nl; ++l)
+        for (std::size_t j = 0; j < ny; ++j)
+          for (std::size_t i = 0; i < nx; ++i) {
+            const double p = levels[l] / 100.0, la = lats[j], lo = lons[i], h = 0.0;
+            double x = 0.0;
+            switch (k) {
+              case 0: x = air.temperature_k(p, la, lo) - 1.0 + season; break;
+              case 1: x = air.specific_humidity(p, la); break;
+              case 2: x = air.u_ms(p, la, lo, h); break;
+              case 3: x = air.v_ms(p, la, lo, h); break;
+              case 4: x = air.sea_c(la, lo) - 1.0 + season; break;
+              default: x = 100.0 * air.msl_hpa(la, lo, h); break;
+            }
+            if (std::isfinite(x)) slab[(l * ny + j) * nx + i] = static_cast<float>(x);
+          }
+      const std::size_t start[] = {m, 0, 0, 0}, count4[] = {1, np, ny, nx}, count3[] = {1, ny, nx};
+      if (!nc_ok(nc_put_vara_float(nc, ids[k], start, k < 4 ? count4 : count3, slab.data()), path)) return false;
+    }
+  }
+  return nc_ok(nc_close(nc), path);
+}
+
+// A season of storms of the made-up world: their best track in HURDAT2's
+// format (with a landfall fix off the hour, as NHC writes them) and the
+// environment fields of the season in ERA5's layout (and, asked for, a
+// monthly climatology in CMIP's).
+int write_season(const std::string& dir, const World& world, std::uint64_t seed, int storms, bool monthly) {
+  const Atmosphere air{world};
+  const char* names[] = {"ALPHA", "BRAVO", "CHARLIE", "DELTA", "ECHO", "FOXTROT", "GOLF", "HOTEL", "INDIA", "JULIETT"};
+  std::string hurdat;
+  double from = 1e18, to = -1e18;
+  for (int k = 0; k < storms; ++k) {
+    Random rnd{seed + static_cast<std::uint64_t>(k)};
+    const Storm s = make_storm(rnd, world);
+    // A storm every four days from mid-August 2005.
+    const double reference = static_cast<double>(days_from_civil(2005, 8, 16) + 4 * k) * 24.0 + s.hour;
+    std::vector<std::string> lines;
+    bool landed = false;
+    char buf[256];
+    for (std::size_t i = 0; i < s.fixes.size(); ++i) {
+      const Fix& f = s.fixes[i];
+      auto line = [&](double hours, double lat, double lon, double wind, char record) {
+        const long long minutes = std::llround(hours * 60.0);
+        int y, m, d;
+        civil_from_days(minutes / 1440, y, m, d);
+        const int hhmm = static_cast<int>(minutes % 1440 / 60 * 100 + minutes % 60);
+        const double w = std::round(wind / 5.0) * 5.0;
+        const double pres = 1010.0 - std::pow(std::fmax(w, 15.0) / 6.7, 1.0 / 0.644);
+        const double west = 360.0 - lon;
+        std::snprintf(buf, sizeof buf,
+                      "%04d%02d%02d, %04d, %c, %s, %4.1fN, %5.1fW, %3.0f, %4.0f, -999, -999, -999, -999, -999, -999, "
+                      "-999, -999, -999, -999, -999, -999, -999,",
+                      y, m, d, hhmm, record, w >= 64 ? "HU" : w >= 34 ? "TS" : "TD", lat, west, w, pres);
+        lines.push_back(buf);
+      };
+      const double hours = reference + f.t;
+      from = std::fmin(from, hours);
+      to = std::fmax(to, hours);
+      line(hours, f.lat, f.lon, f.wind, ' ');
+      // Landfall, half an hour past a whole hour between two fixes.
+      if (!landed && i + 1 < s.fixes.size() && world.elevation(s.fixes[i + 1].lat, s.fixes[i + 1].lon) > 0.0 &&
+          world.elevation(f.lat, f.lon) <= 0.0) {
+        landed = true;
+        const Fix& g = s.fixes[i + 1];
+        line(hours + 3.5, 0.5 * (f.lat + g.lat), 0.5 * (f.lon + g.lon), 0.5 * (f.wind + g.wind), 'L');
+      }
+    }
+    std::snprintf(buf, sizeof buf, "AL%02d2005, %18s, %5zu,\n", k + 1, names[k % 10], lines.size());
+    hurdat += buf;
+    for (const std::string& l : lines) hurdat += l + "\n";
+  }
+  if (!write_file(dir + "/besttrack.txt", hurdat)) {
+    std::fprintf(stderr, "tarvo-synth: cannot write %s/besttrack.txt\n", dir.c_str());
+    return 2;
+  }
+  const std::string fields = dir + "/fields";
+  if (!make_dir(fields) || !write_era5(fields, air, std::floor(from / 6.0) * 6.0 - 6.0, std::ceil(to / 6.0) * 6.0 + 6.0))
+    return 2;
+  if (monthly && !write_cmip_climatology(fields + "/cmip_monthly.nc", air)) return 2;
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   std::uint64_t seed = 1;
-  bool grids = true;
+  bool grids = true, season = false, monthly = false;
+  int storms = 5;
   std::string dir;
   for (int a = 1; a < argc; ++a) {
     const std::string arg = argv[a];
@@ -131,15 +471,21 @@ int main(int argc, char** argv) {
       seed = std::strtoull(argv[++a], nullptr, 10);
     } else if (arg == "--no-grids") {
       grids = false;
+    } else if (arg == "--season") {
+      season = true;
+    } else if (arg == "--monthly") {
+      monthly = true;
+    } else if (arg == "--storms" && a + 1 < argc) {
+      storms = std::max(1, std::min(99, std::atoi(argv[++a])));
     } else if (!arg.empty() && arg[0] != '-' && dir.empty()) {
       dir = arg;
     } else {
-      std::fprintf(stderr, "usage: tarvo-synth [--seed N] [--no-grids] DIR\n");
+      std::fprintf(stderr, "usage: tarvo-synth [--seed N] [--no-grids] [--season [--storms N] [--monthly]] DIR\n");
       return 2;
     }
   }
   if (dir.empty()) {
-    std::fprintf(stderr, "usage: tarvo-synth [--seed N] [--no-grids] DIR\n");
+    std::fprintf(stderr, "usage: tarvo-synth [--seed N] [--no-grids] [--season [--storms N] [--monthly]] DIR\n");
     return 2;
   }
   Random world_rnd{12345};  // one world for every seed: cases can share their grids
@@ -182,37 +528,16 @@ int main(int argc, char** argv) {
     }
   }
 
-  // The storm: born over the warm basin, it moves west-north-west and makes
-  // landfall on the main continent after three to four days.
-  const int month = 8 + static_cast<int>(rnd.next() % 2);
-  const int day = 1 + static_cast<int>(rnd.next() % 28);
-  const int hour = 6 * static_cast<int>(rnd.next() % 4);
-  const double lat0 = rnd.uniform(12.0, 17.0), lon0 = rnd.uniform(296.0, 304.0);
-  const double target_lat = world.blobs[0].lat - 4.0, target_lon = world.blobs[0].lon + 8.0;
-  const int first = -24 - 6 * static_cast<int>(rnd.next() % 3), last = 120;
-  const double landfall_hours = rnd.uniform(84.0, 100.0);
-  const double peak = rnd.uniform(95.0, 130.0);
+  if (season) return write_season(dir, world, seed, storms, monthly);
+  const Storm storm = make_storm(rnd, world);
   std::string track = "Synthetic storm, seed " + std::to_string(seed) + " -- made by tarvo-synth\n";
   char buf[256];
-  std::snprintf(buf, sizeof buf, "'al' %d %d %d\n", month, day, hour);
+  std::snprintf(buf, sizeof buf, "'al' %d %d %d\n", storm.month, storm.day, storm.hour);
   track += buf;
   track += "  hour    lat     lon   vmax(kt) vpot(m/s) shear(m/s) T600(K) RH600(%)\n";
-  double hours_over_land = 0.0;  // the storm weakens from the hour it reaches land
-  for (int t = first; t <= last; t += 6) {
-    const double s = (t - first) / (landfall_hours - first);  // about 1 at landfall
-    const double lat = lat0 + (target_lat - lat0) * s + 0.4 * std::sin(s * 3.0);
-    double lon = lon0 + (target_lon - lon0) * s;
-    if (lon >= 360.0) lon -= 360.0;
-    if (world.elevation(lat, lon) > 0.0) hours_over_land += 6.0;
-    double wind = 30.0 + (peak - 30.0) * std::fmin(1.0, std::fmax(0.0, (t - first) / 96.0));
-    if (hours_over_land > 0) wind = std::fmax(20.0, wind * std::exp(-0.04 * hours_over_land));
-    wind += rnd.uniform(-3.0, 3.0);
-    const double vpot = 82.0 - 0.35 * (lat - 12.0) * 2.0 + rnd.uniform(-2.0, 2.0);
-    const double shear = 4.0 + 6.0 * s + rnd.uniform(-1.5, 1.5);
-    const double t600 = 271.5 - 0.1 * (lat - 15.0) + rnd.uniform(-0.4, 0.4);
-    const double rh = 60.0 - 8.0 * s + rnd.uniform(-4.0, 4.0);
-    std::snprintf(buf, sizeof buf, "%6d %6.1f %7.1f %5.0f %6.1f %6.1f %7.1f %5.0f\n", t, lat, lon,
-                  wind, vpot, shear, t600, rh);
+  for (const Fix& f : storm.fixes) {
+    std::snprintf(buf, sizeof buf, "%6d %6.1f %7.1f %5.0f %6.1f %6.1f %7.1f %5.0f\n", f.t, f.lat, f.lon,
+                  f.wind, f.vpot, f.shear, f.t600, f.rh);
     track += buf;
   }
   const std::string params =

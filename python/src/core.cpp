@@ -17,6 +17,7 @@
 
 #include "api/catalog.hpp"
 #include "api/tarvo.hpp"
+#include "api/tracks.hpp"
 
 namespace py = pybind11;
 using tarvo::Track;
@@ -200,6 +201,80 @@ py::dict outputs_summary(const tarvo::ForecastOutputs& o, const tarvo::ForecastO
 // Thrown through a catalog run to end it when the progress callback raised.
 struct Interrupted {};
 
+using Doubles = py::array_t<double, py::array::c_style | py::array::forcecast>;
+
+tarvo::EnvironmentOptions environment_options(const std::string& text) {
+  tarvo::EnvironmentOptions o;
+  std::string why;
+  if (!tarvo::parse_environment_options(text, o, why)) throw tarvo::InputError("environment options", 0, why);
+  return o;
+}
+
+py::dict best_track_fields(const tarvo::BestTrack& t) {
+  const auto n = static_cast<py::ssize_t>(t.fixes.size());
+  Doubles hours(n);
+  Floats lat(n), lon(n), wind(n), pressure(n), vpot(n), shear(n), t600(n), rh600(n);
+  py::list basins;
+  for (py::ssize_t i = 0; i < n; ++i) {
+    const tarvo::BestFix& f = t.fixes[static_cast<std::size_t>(i)];
+    hours.mutable_data()[i] = f.hours;
+    lat.mutable_data()[i] = f.lat;
+    lon.mutable_data()[i] = f.lon;
+    wind.mutable_data()[i] = f.wind_kt;
+    pressure.mutable_data()[i] = f.pressure_hpa;
+    vpot.mutable_data()[i] = f.vpot;
+    shear.mutable_data()[i] = f.shear;
+    t600.mutable_data()[i] = f.t600;
+    rh600.mutable_data()[i] = f.rh600;
+    basins.append(f.basin);
+  }
+  py::dict d;
+  d["sid"] = t.sid;
+  d["name"] = t.name;
+  d["basin"] = t.basin;
+  d["year"] = t.year;
+  d["cyclone_number"] = t.cyclone_number;
+  d["wind_source"] = t.wind_source;
+  d["hours"] = hours;
+  d["lat"] = lat;
+  d["lon"] = lon;
+  d["wind"] = wind;
+  d["pressure"] = pressure;
+  d["vpot"] = vpot;
+  d["shear"] = shear;
+  d["t600"] = t600;
+  d["rh600"] = rh600;
+  d["fix_basin"] = basins;
+  return d;
+}
+
+tarvo::BestTrack best_track_of(const py::dict& d) {
+  tarvo::BestTrack t;
+  t.sid = d["sid"].cast<std::string>();
+  t.name = d["name"].cast<std::string>();
+  t.basin = d["basin"].cast<std::string>();
+  t.year = d["year"].cast<int>();
+  t.cyclone_number = d["cyclone_number"].cast<int>();
+  t.wind_source = d["wind_source"].cast<std::string>();
+  const Doubles hours = d["hours"].cast<Doubles>();
+  const Floats lat = d["lat"].cast<Floats>(), lon = d["lon"].cast<Floats>(), wind = d["wind"].cast<Floats>(),
+               pressure = d["pressure"].cast<Floats>();
+  const py::ssize_t n = hours.size();
+  if (lat.size() != n || lon.size() != n || wind.size() != n || pressure.size() != n)
+    throw tarvo::InputError(t.sid, 0, "the track's arrays differ in length");
+  for (py::ssize_t i = 0; i < n; ++i) {
+    tarvo::BestFix f;
+    f.hours = hours.data()[i];
+    f.lat = lat.data()[i];
+    f.lon = lon.data()[i];
+    f.wind_kt = wind.data()[i];
+    f.pressure_hpa = pressure.data()[i];
+    f.basin = t.basin;
+    t.fixes.push_back(f);
+  }
+  return t;
+}
+
 }  // namespace
 
 PYBIND11_MODULE(_core, m) {
@@ -255,6 +330,7 @@ PYBIND11_MODULE(_core, m) {
   });
 
   m.def("version", [] { return std::string(tarvo::version()); });
+  m.def("tarvo_basin", [](const std::string& code) { return tarvo::tarvo_basin(code); });
   m.def("step_path", [] { return tarvo::step_path_name(); });
   m.def("history_line", [](const std::string& call) { return tarvo::history_line(call); });
 
@@ -424,6 +500,195 @@ PYBIND11_MODULE(_core, m) {
   });
 
   m.def("category_of", [](float peak_kt) { return tarvo::category_of(peak_kt); });
+
+  // ---- real storms in ----
+
+  m.def("read_tracks", [](const std::string& path, const std::string& format, const std::string& basin, int season,
+                          const std::string& storm, const std::string& wind) {
+    tarvo::BestTrackSelection sel;
+    sel.basin = basin;
+    sel.season = season;
+    sel.storm = storm;
+    sel.wind = wind;
+    std::vector<tarvo::BestTrack> tracks;
+    {
+      py::gil_scoped_release free;
+      tracks = tarvo::read_tracks(path, format, sel);
+    }
+    py::list out;
+    for (const tarvo::BestTrack& t : tracks) out.append(best_track_fields(t));
+    return out;
+  });
+
+  // Best tracks (dicts of read_tracks) to a catalog file of their starts; returns the notes.
+  m.def("write_hindcast_catalog", [](const py::list& tracks, const std::string& starts, int history, int min_lead,
+                                     int max_lead, const py::tuple& params, const std::string& basin,
+                                     const std::string& out, const std::string& command) {
+    std::vector<tarvo::BestTrack> ts;
+    for (const py::handle& h : tracks) ts.push_back(best_track_of(h.cast<py::dict>()));
+    tarvo::HindcastOptions o;
+    std::string why;
+    if (!tarvo::parse_start_rule(starts, o.starts, why)) throw tarvo::InputError("starts", 0, why);
+    o.history_h = history;
+    o.min_lead_h = min_lead;
+    o.max_lead_h = max_lead;
+    o.params = make_params(params);
+    o.basin = basin;
+    py::gil_scoped_release free;
+    return tarvo::write_hindcast_catalog(ts, o, out, command);
+  });
+
+  // The environment of catalog `in` into `out`; returns the report and, a storm, its fixes' details.
+  m.def("environment_catalog", [](const std::string& in, const std::vector<std::string>& fields,
+                                  const std::string& options, const std::string& out, const std::string& command) {
+    const tarvo::EnvironmentOptions o = environment_options(options);
+    std::vector<std::vector<tarvo::FixEnvironment>> details;
+    tarvo::EnvironmentReport r;
+    {
+      py::gil_scoped_release free;
+      r = tarvo::environment_catalog(in, fields, o, out, command, &details);
+    }
+    py::list storms;
+    for (const auto& fixes : details) {
+      const auto n = static_cast<py::ssize_t>(fixes.size());
+      Floats vpot(n), shear(n), t600(n), rh600(n), sst(n), msl(n), pi_vmax(n), pi_pmin(n), t0(n), otl(n);
+      Ints flag(n), source(n);
+      for (py::ssize_t i = 0; i < n; ++i) {
+        const tarvo::FixEnvironment& e = fixes[static_cast<std::size_t>(i)];
+        vpot.mutable_data()[i] = e.vpot;
+        shear.mutable_data()[i] = e.shear;
+        t600.mutable_data()[i] = e.t600;
+        rh600.mutable_data()[i] = e.rh600;
+        sst.mutable_data()[i] = e.sst_c;
+        msl.mutable_data()[i] = e.msl_hpa;
+        pi_vmax.mutable_data()[i] = e.pi_vmax;
+        pi_pmin.mutable_data()[i] = e.pi_pmin;
+        t0.mutable_data()[i] = e.t0;
+        otl.mutable_data()[i] = e.otl;
+        flag.mutable_data()[i] = e.pi_flag;
+        source.mutable_data()[i] = e.vpot_source;
+      }
+      py::dict d;
+      d["vpot"] = vpot;
+      d["shear"] = shear;
+      d["t600"] = t600;
+      d["rh600"] = rh600;
+      d["sst"] = sst;
+      d["msl"] = msl;
+      d["pi_vmax"] = pi_vmax;
+      d["pi_pmin"] = pi_pmin;
+      d["t0"] = t0;
+      d["otl"] = otl;
+      d["pi_flag"] = flag;
+      d["vpot_source"] = source;
+      storms.append(d);
+    }
+    py::dict report;
+    report["fixes"] = r.fixes;
+    report["computed"] = r.computed;
+    report["filled"] = r.filled;
+    report["notes"] = r.notes;
+    report["fields"] = r.fields;
+    report["method"] = r.method;
+    report["options"] = tarvo::environment_options_text(o);
+    return py::make_tuple(report, storms);
+  });
+
+  // Columns of levels along the last axis: vmax (m/s), pmin (hPa), flag, t0 (K), otl (hPa).
+  m.def("potential_intensity", [](const Doubles& sst_c, const Doubles& msl_hpa, const Doubles& p_hpa, const Doubles& t_c,
+                                  const Doubles& r_gkg, const std::string& options) {
+    const tarvo::EnvironmentOptions o = environment_options(options);
+    const py::ssize_t columns = sst_c.size(), levels = p_hpa.size();
+    if (msl_hpa.size() != columns || t_c.size() != columns * levels || r_gkg.size() != columns * levels)
+      throw tarvo::InputError("potential_intensity", 0, "the arrays do not have one column of levels a point");
+    if (levels < 1 || levels > tarvo::pi_max_levels)
+      throw tarvo::InputError("potential_intensity", 0, "a column has 1 to " + std::to_string(tarvo::pi_max_levels) + " levels");
+    std::vector<tarvo::PotentialIntensity> out(static_cast<std::size_t>(columns));
+    {
+      py::gil_scoped_release free;
+      tarvo::potential_intensity_columns(static_cast<std::size_t>(columns), sst_c.data(), msl_hpa.data(), p_hpa.data(),
+                                         t_c.data(), r_gkg.data(), static_cast<int>(levels), o.pi, out.data());
+    }
+    Doubles vmax(columns), pmin(columns), t0(columns), otl(columns);
+    Ints flag(columns);
+    for (py::ssize_t k = 0; k < columns; ++k) {
+      const tarvo::PotentialIntensity& r = out[static_cast<std::size_t>(k)];
+      vmax.mutable_data()[k] = r.vmax_ms;
+      pmin.mutable_data()[k] = r.pmin_hpa;
+      t0.mutable_data()[k] = r.t0_k;
+      otl.mutable_data()[k] = r.otl_hpa;
+      flag.mutable_data()[k] = r.flag;
+    }
+    return py::make_tuple(vmax, pmin, flag, t0, otl);
+  });
+
+  m.def("verify_hindcasts", [](const std::string& catalog, const std::string& forecasts) {
+    tarvo::HindcastVerification v;
+    {
+      py::gil_scoped_release free;
+      v = tarvo::verify_hindcasts(catalog, forecasts);
+    }
+    const auto nb = static_cast<py::ssize_t>(v.basins.size()), nl = static_cast<py::ssize_t>(tarvo::hindcast_lead_count);
+    Ints n({nb, nl});
+    Doubles mae({nb, nl}), bias({nb, nl}), persistence({nb, nl}), skill({nb, nl});
+    for (py::ssize_t b = 0; b < nb; ++b)
+      for (py::ssize_t l = 0; l < nl; ++l) {
+        const tarvo::HindcastCell& c = v.cells[static_cast<std::size_t>(b)][static_cast<std::size_t>(l)];
+        n.mutable_at(b, l) = c.n;
+        mae.mutable_at(b, l) = c.mae;
+        bias.mutable_at(b, l) = c.bias;
+        persistence.mutable_at(b, l) = c.persistence_mae;
+        skill.mutable_at(b, l) = c.skill;
+      }
+    py::dict d;
+    d["basins"] = v.basins;
+    d["leads"] = std::vector<int>(std::begin(tarvo::hindcast_leads), std::end(tarvo::hindcast_leads));
+    d["n"] = n;
+    d["mae"] = mae;
+    d["bias"] = bias;
+    d["persistence_mae"] = persistence;
+    d["skill"] = skill;
+    d["forecasts"] = v.forecasts;
+    d["without_result"] = v.without_result;
+    d["unmatched"] = v.unmatched;
+    d["table"] = tarvo::hindcast_table(v);
+    d["csv"] = tarvo::hindcast_csv(v);
+    return d;
+  });
+
+  m.def("import_catalog", [](const std::vector<std::string>& files, const std::string& format, const std::string& basin,
+                             int season, const std::string& storm, const std::string& wind, const std::string& starts,
+                             int history, int min_lead, int max_lead, const py::tuple& params,
+                             const std::vector<std::string>& fields, const std::string& options, const std::string& out,
+                             const std::string& command) {
+    tarvo::ImportOptions o;
+    o.files = files;
+    o.format = format;
+    o.selection.basin = basin;
+    o.selection.season = season;
+    o.selection.storm = storm;
+    o.selection.wind = wind;
+    std::string why;
+    if (!tarvo::parse_start_rule(starts, o.hindcast.starts, why)) throw tarvo::InputError("starts", 0, why);
+    o.hindcast.history_h = history;
+    o.hindcast.min_lead_h = min_lead;
+    o.hindcast.max_lead_h = max_lead;
+    o.hindcast.params = make_params(params);
+    o.hindcast.basin = basin;
+    o.field_files = fields;
+    o.environment = environment_options(options);
+    tarvo::ImportSummary s;
+    {
+      py::gil_scoped_release free;
+      s = tarvo::import_catalog(o, out, command);
+    }
+    py::dict d;
+    d["tracks"] = s.tracks;
+    d["storms"] = s.storms;
+    d["notes"] = s.notes;
+    d["with_environment"] = s.with_environment;
+    return d;
+  });
 
   // CLIMADA's conventions for a track: its basin codes (one a sample) and its longitudes.
   m.def("climada_basins", [](const std::string& basin, const Floats& lon) {

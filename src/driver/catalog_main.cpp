@@ -12,6 +12,7 @@
 
 #include "api/catalog.hpp"
 #include "api/tarvo.hpp"
+#include "api/tracks.hpp"
 
 namespace {
 
@@ -23,6 +24,11 @@ const char* usage =
     "       tarvo-catalog merge PART.nc... -o ALL.nc [OUTPUTS]\n"
     "       tarvo-catalog export FORECASTS.nc OUTPUTS\n"
     "       tarvo-catalog check TRACKS.nc\n"
+    "       tarvo-catalog import FILE... [--format ibtracs|hurdat2|atcf|cf] [--basin NA] [--season YYYY]\n"
+    "                     [--storm SID] [--wind usa|wmo] [--starts RULE] [--history H] [--min-lead H]\n"
+    "                     [--max-lead H] [--params FILE] [--env FIELDS.nc... [--env-options K=V,...]]\n"
+    "                     -o TRACKS.nc\n"
+    "       tarvo-catalog env TRACKS.nc --env FIELDS.nc... [--env-options K=V,...] -o TRACKS-ENV.nc\n"
     "       tarvo-catalog --version\n"
     "  pack      case directories (params.in, track.in) into one catalog; a storm's\n"
     "            sid is its directory's name, its reference time in year YYYY\n"
@@ -32,6 +38,15 @@ const char* usage =
     "            one, every storm exactly once, in catalog order\n"
     "  export    the files for CLIMADA and ATCF made from a forecast file\n"
     "  check     reads every storm of a catalog and says what is wrong\n"
+    "  import    best tracks (IBTrACS NetCDF, HURDAT2, ATCF b-decks, CF trajectories) to a\n"
+    "            catalog: the forecast starts of each storm (--starts every:6h for\n"
+    "            hindcasts, first+24h (the default) once, or YYYYMMDDHH), each with --history\n"
+    "            h of track before (24) and up to --max-lead h after (120; 0: to its end);\n"
+    "            with --env, the environment along the tracks from gridded fields\n"
+    "  env       the environment of a catalog's storms from gridded fields (ERA5 or CMIP\n"
+    "            names: t/ta, q/hus or r/hur, u/ua, v/va on pressure levels, sst/tos, msl/psl)\n"
+    "            --env-options: ckcd=0.9, ascent=reversible|pseudo, dissipative=yes|no,\n"
+    "            reduction=0.8, ptop=50, missing=fail|skip, annulus=200-800, shear=200-850, mid=600\n"
     "  OUTPUTS: --climada DIR (a CLIMADA track file <sid>.nc a storm), --climada-hdf5\n"
     "  FILE (one file of all, for TCTracks.from_hdf5), --atcf DIR (a-decks, every\n"
     "  forecast of a storm joined into its one file) with --atcf-step H (default 6)\n"
@@ -88,6 +103,18 @@ int unpack(const std::string& in, const std::string& dir) {
   return 0;
 }
 
+void print_notes(const std::vector<std::string>& notes) {
+  constexpr std::size_t shown = 20;
+  for (std::size_t i = 0; i < notes.size() && i < shown; ++i) std::printf("  %s\n", notes[i].c_str());
+  if (notes.size() > shown) std::printf("  ... and %zu more\n", notes.size() - shown);
+}
+
+void print_environment(const tarvo::EnvironmentReport& r) {
+  std::printf("environment: %zu fixes of %zu storms: %zu with the potential intensity of their column, %zu filled in time\n",
+              r.fixes, r.storms, r.computed, r.filled);
+  print_notes(r.notes);
+}
+
 int check(const std::string& in) {
   const tarvo::CatalogReader reader(in);
   reader.sids();
@@ -124,13 +151,75 @@ int main(int argc, char** argv) {
     std::fputs(tarvo::version_text("tarvo-catalog").c_str(), stdout);
     return 0;
   }
-  std::vector<std::string> args;
+  std::vector<std::string> args, env_files;
   std::string out;
   int year = 2001;
   tarvo::ForecastOutputs outputs;
-  bool adeck_options = false;
+  tarvo::ImportOptions import;
+  bool adeck_options = false, import_options = false, env_options = false;
+  const std::string history = tarvo::command_line(argc, argv);
   for (int a = 2; a < argc; ++a) {
     const std::string arg = argv[a];
+    if (arg == "--env") {  // the field files: every word up to the next option
+      while (a + 1 < argc && argv[a + 1][0] != '-') env_files.push_back(argv[++a]);
+      if (env_files.empty()) return fail("--env needs one or more field files");
+      continue;
+    }
+    if (arg == "--format" || arg == "--basin" || arg == "--season" || arg == "--storm" || arg == "--wind" ||
+        arg == "--starts" || arg == "--history" || arg == "--min-lead" || arg == "--max-lead" || arg == "--params" ||
+        arg == "--env-options") {
+      if (a + 1 >= argc) return fail(arg + " needs a value\n" + usage);
+      const std::string v = argv[++a];
+      auto hours = [&](int& h, int lo) {
+        char* end = nullptr;
+        const long n = std::strtol(v.c_str(), &end, 10);
+        if (v.empty() || *end != '\0' || n < lo || n > 1199) return false;
+        h = static_cast<int>(n);
+        return true;
+      };
+      std::string why;
+      if (arg == "--env-options") {
+        if (!tarvo::parse_environment_options(v, import.environment, why)) return fail(why);
+        env_options = true;
+        continue;
+      }
+      import_options = true;
+      if (arg == "--format") {
+        tarvo::BestTrackFormat f;
+        if (!tarvo::parse_best_track_format(v, f)) return fail("--format is ibtracs, hurdat2, atcf or cf, not '" + v + "'");
+        import.format = v;
+      } else if (arg == "--basin") {
+        import.selection.basin = tarvo::tarvo_basin(v);
+        if (import.selection.basin.empty())
+          return fail("--basin '" + v + "' is not a basin code tarvo knows: give " + tarvo::basin_codes_accepted);
+        import.hindcast.basin = import.selection.basin;
+      } else if (arg == "--season") {
+        char* end = nullptr;
+        const long y = std::strtol(v.c_str(), &end, 10);
+        if (v.empty() || *end != '\0' || y < 1 || y > 9999) return fail("--season takes a year, not '" + v + "'");
+        import.selection.season = static_cast<int>(y);
+      } else if (arg == "--storm") {
+        import.selection.storm = v;
+      } else if (arg == "--wind") {
+        if (v != "usa" && v != "wmo") return fail("--wind is usa (IBTrACS usa_wind, 1-minute) or wmo, not '" + v + "'");
+        import.selection.wind = v;
+      } else if (arg == "--starts") {
+        if (!tarvo::parse_start_rule(v, import.hindcast.starts, why)) return fail(why);
+      } else if (arg == "--history") {
+        if (!hours(import.hindcast.history_h, 0)) return fail("--history takes hours from 0 to 1199, not '" + v + "'");
+      } else if (arg == "--min-lead") {
+        if (!hours(import.hindcast.min_lead_h, 0)) return fail("--min-lead takes hours from 0 to 1199, not '" + v + "'");
+      } else if (arg == "--max-lead") {
+        if (!hours(import.hindcast.max_lead_h, 0)) return fail("--max-lead takes hours from 0 to 1199, not '" + v + "'");
+      } else if (arg == "--params") {
+        try {
+          import.hindcast.params = tarvo::read_params_file(v);
+        } catch (const tarvo::InputError& e) {
+          return fail(e.what());
+        }
+      }
+      continue;
+    }
     if (arg == "-o" || arg == "--year" || arg == "--climada" || arg == "--climada-hdf5" || arg == "--atcf" ||
         arg == "--atcf-step" || arg == "--atcf-max-tau") {
       if (a + 1 >= argc) return fail(arg + " needs a value\n" + usage);
@@ -172,8 +261,31 @@ int main(int argc, char** argv) {
   if (adeck_options && outputs.atcf_dir.empty()) return fail("--atcf-step and --atcf-max-tau go with --atcf DIR");
   const bool with_outputs = command == "merge" || command == "export";
   if (outputs.any() && !with_outputs) return fail("--climada, --climada-hdf5 and --atcf go with merge and export");
-  const std::string history = tarvo::command_line(argc, argv);
+  if (import_options && command != "import") return fail("--format, --basin, --season, --storm, --wind, --starts, "
+                                                         "--history, --min-lead, --max-lead and --params go with import");
+  if ((!env_files.empty() || env_options) && command != "import" && command != "env")
+    return fail("--env and --env-options go with import and env");
+  if (env_options && env_files.empty()) return fail("--env-options go with --env FIELDS.nc...");
   try {
+    if (command == "import" && !args.empty() && !out.empty()) {
+      import.files = args;
+      import.field_files = env_files;
+      const tarvo::ImportSummary s = tarvo::import_catalog(import, out, history);
+      std::printf("%zu storms, %zu forecast starts -> %s\n", s.tracks, s.storms, out.c_str());
+      print_notes(s.notes);
+      if (!env_files.empty()) print_environment(s.environment);
+      else if (!s.with_environment)
+        std::printf("the catalog has no environment yet: fill it with tarvo-catalog env %s --env FIELDS.nc... -o ...\n",
+                    out.c_str());
+      return 0;
+    }
+    if (command == "env" && args.size() == 1 && !out.empty()) {
+      if (env_files.empty()) return fail("env needs --env FIELDS.nc...");
+      const tarvo::EnvironmentReport r = tarvo::environment_catalog(args[0], env_files, import.environment, out, history);
+      print_environment(r);
+      std::printf("-> %s\n", out.c_str());
+      return 0;
+    }
     if (command == "pack" && !args.empty() && !out.empty()) return pack(args, out, year, history);
     if (command == "unpack" && args.size() == 2 && out.empty()) return unpack(args[0], args[1]);
     if (command == "merge" && !args.empty() && !out.empty()) {

@@ -1,48 +1,135 @@
-// tarvo-verify: the modelled against the observed maximum wind of finished
-// forecasts, by lead time after the start record, as a table and as CSV.
+// tarvo-verify: forecasts against what was observed. Hindcasts of a catalog
+// against its best track (--catalog, --forecasts): the mean absolute error
+// and bias of the maximum wind by lead time, basin and overall, with the
+// skill against persistence; or finished case directories against their
+// track.in.
+#include <unistd.h>
+
+#include <climits>
 #include <cstdio>
+#include <cstdlib>
 #include <string>
+#include <sys/wait.h>
 #include <vector>
 
 #include "api/batch.hpp"
 #include "api/tarvo.hpp"
+#include "api/tracks.hpp"
+
+namespace {
+
+const char* usage =
+    "usage: tarvo-verify --catalog TRACKS.nc --forecasts OUT.nc [--csv FILE] [--plot FILE.png]\n"
+    "       tarvo-verify [--csv FILE] CASE_DIR...\n"
+    "       tarvo-verify --version\n"
+    "  the maximum wind of hindcasts (tarvo-batch --catalog TRACKS.nc --out OUT.nc) against\n"
+    "  the best track of the catalog at lead times 0 to 120 h: mean absolute error and bias\n"
+    "  by basin and overall, homogeneous, with the skill against persistence; --plot draws\n"
+    "  them against lead time (matplotlib). Or finished case directories (track.in, track.out).\n";
+
+int fail(const std::string& message) {
+  std::fprintf(stderr, "tarvo-verify: %s\n", message.c_str());
+  return 2;
+}
+
+// The folder of this program: the Python package built beside it is in python/.
+std::string program_dir() {
+  char path[PATH_MAX] = {};
+  const ssize_t n = readlink("/proc/self/exe", path, sizeof path - 1);
+  if (n <= 0) return ".";
+  std::string p(path, static_cast<std::size_t>(n));
+  return p.substr(0, p.find_last_of('/'));
+}
+
+// The plot, drawn by the tarvo package's Python (matplotlib).
+int plot(const std::string& csv_text, const std::string& png) {
+  char csv[] = "/tmp/tarvo-verify-XXXXXX";
+  const int fd = mkstemp(csv);
+  if (fd < 0) return fail("cannot write a temporary file for the plot");
+  const bool written = write(fd, csv_text.data(), csv_text.size()) == static_cast<ssize_t>(csv_text.size());
+  close(fd);
+  if (!written) {
+    unlink(csv);
+    return fail("cannot write a temporary file for the plot");
+  }
+  const std::string path = program_dir() + "/python";
+  const char* old = std::getenv("PYTHONPATH");
+  const std::string pythonpath = old && *old ? path + ":" + old : path;
+  const pid_t pid = fork();
+  if (pid == 0) {
+    setenv("PYTHONPATH", pythonpath.c_str(), 1);
+    execl("/usr/bin/python3", "python3", "-m", "tarvo.plots", "verification", csv, png.c_str(), static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  int status = 0;
+  if (pid > 0) waitpid(pid, &status, 0);
+  unlink(csv);
+  if (pid < 0 || !WIFEXITED(status) || WEXITSTATUS(status) != 0)
+    return fail(png + ": the plot could not be drawn (it needs /usr/bin/python3 with matplotlib, "
+                      "apt-get install python3-matplotlib, and the tarvo package)");
+  return 0;
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
-  std::vector<tarvo::CaseVerification> cases;
-  std::string csv;
-  int status = 0;
+  std::vector<std::string> dirs;
+  std::string csv, catalog, forecasts, png;
   for (int a = 1; a < argc; ++a) {
     const std::string arg = argv[a];
     if (arg == "--version") {
       std::fputs(tarvo::version_text("tarvo-verify").c_str(), stdout);
       return 0;
     }
-    if (arg == "--csv" && a + 1 < argc) {
-      csv = argv[++a];
+    if (arg == "-h" || arg == "--help") {
+      std::fputs(usage, stdout);
+      return 0;
+    }
+    if (arg == "--csv" || arg == "--catalog" || arg == "--forecasts" || arg == "--plot") {
+      if (a + 1 >= argc) return fail(arg + " needs a value\n" + usage);
+      (arg == "--csv" ? csv : arg == "--catalog" ? catalog : arg == "--forecasts" ? forecasts : png) = argv[++a];
       continue;
     }
-    if (!arg.empty() && arg[0] == '-') {
-      std::fprintf(stderr, "usage: tarvo-verify [--csv FILE] CASE_DIR...\n");
-      return 2;
-    }
+    if (!arg.empty() && arg[0] == '-') return fail("unknown option '" + arg + "'\n" + usage);
+    dirs.push_back(arg);
+  }
+  if (!catalog.empty() || !forecasts.empty()) {
+    if (catalog.empty() || forecasts.empty() || !dirs.empty())
+      return fail(std::string("--catalog and --forecasts go together, without case directories\n") + usage);
     try {
-      cases.push_back(tarvo::verify_case(arg));
+      const tarvo::HindcastVerification v = tarvo::verify_hindcasts(catalog, forecasts);
+      std::fputs(tarvo::hindcast_table(v).c_str(), stdout);
+      if (!csv.empty()) tarvo::write_text_file(csv, tarvo::hindcast_csv(v));
+      if (!png.empty()) {
+        if (const int status = plot(tarvo::hindcast_csv(v), png); status != 0) return status;
+        std::printf("plot -> %s\n", png.c_str());
+      }
+      return 0;
+    } catch (const tarvo::InputError& e) {
+      return fail(e.what());
+    }
+  }
+  if (!png.empty()) return fail("--plot goes with --catalog and --forecasts");
+  if (dirs.empty()) {
+    std::fputs(usage, stderr);
+    return 2;
+  }
+  std::vector<tarvo::CaseVerification> cases;
+  int status = 0;
+  for (const std::string& dir : dirs) {
+    try {
+      cases.push_back(tarvo::verify_case(dir));
     } catch (const tarvo::InputError& e) {
       std::fprintf(stderr, "tarvo-verify: %s\n", e.what());
       status = 2;
     }
-  }
-  if (argc < 2) {
-    std::fprintf(stderr, "usage: tarvo-verify [--csv FILE] CASE_DIR...\n");
-    return 2;
   }
   std::fputs(tarvo::verification_table(cases).c_str(), stdout);
   if (!csv.empty()) {
     try {
       tarvo::write_text_file(csv, tarvo::verification_csv(cases));
     } catch (const tarvo::InputError& e) {
-      std::fprintf(stderr, "tarvo-verify: %s\n", e.what());
-      return 2;
+      return fail(e.what());
     }
   }
   return status;

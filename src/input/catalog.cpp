@@ -231,6 +231,12 @@ std::vector<CatalogStorm> CatalogReader::read(std::size_t first, std::size_t cou
   for (const CatalogFixField& f : fix_fields) fix.push_back(floats(f.name, true));
   std::vector<std::vector<float>> par;
   for (const CatalogParam& p : catalog_params) par.push_back(floats(p.name, false));
+  std::vector<signed char> source;
+  if (int id; nc_inq_varid(ncid_, "vpot_source", &id) == NC_NOERR && steps_ > 0) {
+    source.resize(count * steps_);
+    const std::size_t start[] = {first, 0}, n[] = {count, steps_};
+    if (nc_get_vara_schar(ncid_, id, start, n, source.data()) != NC_NOERR) source.clear();
+  }
 
   for (std::size_t i = 0; i < count; ++i) {
     CatalogStorm& s = out[i];
@@ -270,6 +276,16 @@ std::vector<CatalogStorm> CatalogReader::read(std::size_t first, std::size_t cou
       rec.hour = static_cast<int>(time[i * steps_ + k] - r);
       for (std::size_t f = 0; f < fix.size(); ++f) {
         const float v = fix[f][i * steps_ + k];
+        const bool environment = fix_fields[f].member != &TrackRecord::lat && fix_fields[f].member != &TrackRecord::lon &&
+                                 fix_fields[f].member != &TrackRecord::vmax_kt;
+        if (!std::isfinite(v) && std::isnan(v) && environment && environment_optional_) {
+          rec.*(fix_fields[f].member) = v;
+          continue;
+        }
+        if (!std::isfinite(v) && environment && std::isnan(v))
+          fail(std::string("variable ") + fix_fields[f].name + " is NaN among the fixes, at fix " + std::to_string(k + 1) +
+               " (" + std::to_string(rec.hour) + " h): the catalog has no environment there yet: fill it in with "
+               "tarvo-catalog env (or tarvo.environment)");
         if (!std::isfinite(v))
           fail(std::string("variable ") + fix_fields[f].name + " is " + (std::isnan(v) ? "NaN" : "infinite") +
                " among the fixes, at fix " + std::to_string(k + 1) + " (" + std::to_string(rec.hour) +
@@ -277,6 +293,10 @@ std::vector<CatalogStorm> CatalogReader::read(std::size_t first, std::size_t cou
                "tarvo-catalog env) or leave the fix out");
         rec.*(fix_fields[f].member) = v;
       }
+    }
+    if (!source.empty()) {
+      s.vpot_source.resize(m);
+      for (std::size_t k = 0; k < m; ++k) s.vpot_source[k] = source[i * steps_ + k];
     }
     for (std::size_t p = 0; p < par.size(); ++p) {
       if (!std::isfinite(par[p][i])) fail(std::string("variable ") + catalog_params[p].name + " is not a number");

@@ -39,6 +39,10 @@ struct CatalogStorm {
   int cyclone_number = 0;      // its number in its basin and year; 0 when not given
   Track track;                 // named by its sid
   ModelParams params;
+  // Where each fix's potential intensity came from (environment computed
+  // from fields): 1 the column at the fix, 2 filled in time from the nearest
+  // fixes that have one (over land or sea ice); empty when not known.
+  std::vector<signed char> vpot_source;
 };
 
 class CatalogReader {
@@ -50,6 +54,10 @@ class CatalogReader {
   ~CatalogReader();
   CatalogReader(const CatalogReader&) = delete;
   CatalogReader& operator=(const CatalogReader&) = delete;
+
+  // Storms read from here on may lack their environment (NaN in vpot,
+  // shear, t600 and rh600, as a catalog made before its environment is).
+  void allow_missing_environment() { environment_optional_ = true; }
 
   std::size_t storms() const { return storms_; }
   std::size_t steps() const { return steps_; }
@@ -70,6 +78,7 @@ class CatalogReader {
   std::string path_;
   int ncid_ = -1;
   std::size_t storms_ = 0, steps_ = 0;
+  bool environment_optional_ = false;
 };
 
 // Hours since 1970-01-01 00:00 as month, day, hour (proleptic Gregorian).

@@ -8,13 +8,15 @@
 
 namespace tarvo {
 
-TrackCatalogWriter::TrackCatalogWriter(const std::string& path, std::size_t storms, const std::string& command)
-    : file_(path) {
+TrackCatalogWriter::TrackCatalogWriter(const std::string& path, std::size_t storms, const std::string& command,
+                                       const TrackCatalogExtras& extras)
+    : file_(path), vpot_source_(extras.vpot_source) {
   const int storm = file_.dimension("storm", storms), step = file_.dimension("step", NC_UNLIMITED);
   file_.text(NC_GLOBAL, "featureType", "trajectory");
   file_.text(NC_GLOBAL, "Conventions", "CF-1.8");
   file_.text(NC_GLOBAL, "title", "tarvo track catalog");
   file_.provenance(command);
+  for (const auto& [name, value] : extras.attributes) file_.text(NC_GLOBAL, name.c_str(), value);
   const std::size_t chunk[] = {std::min<std::size_t>(storms > 0 ? storms : 1, 256), 64};
   auto per_fix = [&](const char* name, nc_type type, const char* units) {
     const int id = file_.variable(name, type, {storm, step}, units);
@@ -35,6 +37,15 @@ TrackCatalogWriter::TrackCatalogWriter(const std::string& path, std::size_t stor
     if (f.member != &TrackRecord::lat && f.member != &TrackRecord::lon) file_.text(id, "coordinates", "time lat lon");
   }
   for (const CatalogParam& p : catalog_params) file_.variable(p.name, NC_FLOAT, {storm}, "1");
+  if (vpot_source_) {
+    const int id = per_fix("vpot_source", NC_BYTE, nullptr);
+    const signed char none = 0, values[] = {1, 2};
+    file_.check(nc_def_var_fill(file_.id(), id, NC_FILL, &none), "vpot_source");
+    file_.check(nc_put_att_schar(file_.id(), id, "flag_values", NC_BYTE, 2, values), "vpot_source");
+    file_.text(id, "flag_meanings", "column_at_the_fix filled_in_time");
+    file_.text(id, "long_name", "where each fix's potential intensity came from");
+    file_.text(id, "coordinates", "time lat lon");
+  }
   file_.check(nc_enddef(file_.id()), "definitions");
 }
 
@@ -68,6 +79,8 @@ void TrackCatalogWriter::write(std::size_t row, const CatalogStorm& storm) {
     for (std::size_t k = 0; k < m; ++k) values[k] = records[k].*(f.member);
     file_.check(nc_put_vara_float(ncid, file_.var(f.name), start, count, values.data()), f.name);
   }
+  if (vpot_source_ && storm.vpot_source.size() == m)
+    file_.check(nc_put_vara_schar(ncid, file_.var("vpot_source"), start, count, storm.vpot_source.data()), "vpot_source");
 }
 
 void TrackCatalogWriter::finish() {
@@ -76,15 +89,16 @@ void TrackCatalogWriter::finish() {
 }
 
 void write_track_catalog(const std::string& path, const std::vector<CatalogStorm>& storms,
-                         const std::string& command) {
+                         const std::string& command, const TrackCatalogExtras& extras) {
   const std::string staged = path + ".checking";
   {
-    TrackCatalogWriter writer(staged, storms.size(), command);
+    TrackCatalogWriter writer(staged, storms.size(), command, extras);
     for (std::size_t i = 0; i < storms.size(); ++i) writer.write(i, storms[i]);
     writer.finish();
   }
   try {
-    const CatalogReader reader(staged);
+    CatalogReader reader(staged);
+    if (!extras.environment_required) reader.allow_missing_environment();
     reader.sids();
     constexpr std::size_t chunk = 256;
     for (std::size_t first = 0; first < reader.storms(); first += chunk) reader.read(first, chunk);

@@ -10,15 +10,25 @@
 
 namespace tarvo {
 
+// What else a catalog file says: attributes of its own (what made its
+// environment), and whether its storms may lack an environment yet.
+struct TrackCatalogExtras {
+  std::vector<std::pair<std::string, std::string>> attributes;
+  bool environment_required = true;  // false: NaN in vpot, shear, t600, rh600 (fill it with tarvo-catalog env)
+  bool vpot_source = false;          // a per-fix variable vpot_source (CatalogStorm::vpot_source)
+};
+
 class TrackCatalogWriter {
  public:
-  TrackCatalogWriter(const std::string& path, std::size_t storms, const std::string& command);
+  TrackCatalogWriter(const std::string& path, std::size_t storms, const std::string& command,
+                     const TrackCatalogExtras& extras = {});
   void write(std::size_t row, const CatalogStorm& storm);
   void finish();  // without it the file is not written
 
  private:
   NetcdfFile file_;
   std::size_t longest_ = 0;
+  bool vpot_source_ = false;
 };
 
 // The storms as a catalog file at `path`, made by `command` (its history),
@@ -26,6 +36,6 @@ class TrackCatalogWriter {
 // InputError names the storm (index and sid) and what is wrong, and no file
 // is left.
 void write_track_catalog(const std::string& path, const std::vector<CatalogStorm>& storms,
-                         const std::string& command);
+                         const std::string& command, const TrackCatalogExtras& extras = {});
 
 }  // namespace tarvo

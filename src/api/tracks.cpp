@@ -1,0 +1,125 @@
+// Real storms in: best tracks to catalogs, with their environment.
+#include "api/tracks.hpp"
+
+#include <cmath>
+
+#include "output/provenance.hpp"
+#include "output/track_catalog.hpp"
+
+namespace tarvo {
+
+namespace {
+
+constexpr std::size_t read_chunk = 256;
+
+bool has_environment(const std::vector<CatalogStorm>& storms) {
+  for (const CatalogStorm& s : storms)
+    for (const TrackRecord& r : s.track.records)
+      if (!std::isfinite(r.vpot) || !std::isfinite(r.f6) || !std::isfinite(r.t600) || !std::isfinite(r.rh600))
+        return false;
+  return true;
+}
+
+}  // namespace
+
+std::vector<BestTrack> read_tracks(const std::string& path, const std::string& format,
+                                   const BestTrackSelection& selection) {
+  BestTrackFormat f = BestTrackFormat::cf;
+  if (format.empty()) f = detect_best_track_format(path);
+  else if (!parse_best_track_format(format, f))
+    throw InputError(path, 0, "the format is ibtracs, hurdat2, atcf or cf, not '" + format + "'");
+  return read_best_tracks(path, f, selection);
+}
+
+std::vector<std::pair<std::string, std::string>> environment_attributes(const EnvironmentReport& report) {
+  return {{"environment_fields", report.fields},
+          {"environment_method", report.method},
+          {"environment_source", source_text() + ", " + history_line("the environment computed")}};
+}
+
+EnvironmentReport fill_storm_environment(std::vector<CatalogStorm>& storms, const std::vector<std::string>& field_files,
+                                         const EnvironmentOptions& options,
+                                         std::vector<std::vector<FixEnvironment>>* details, bool allow_without_pi) {
+  FieldSet fields(field_files);
+  std::string shown;
+  for (const std::string& f : field_files) shown += (shown.empty() ? "" : " ") + f;
+  return fill_environment(storms, fields, options, shown, details, allow_without_pi);
+}
+
+ImportSummary import_catalog(const ImportOptions& options, const std::string& out, const std::string& command) {
+  ImportSummary summary;
+  std::vector<BestTrack> tracks;
+  std::string sources;
+  for (const std::string& path : options.files) {
+    std::vector<BestTrack> read = read_tracks(path, options.format, options.selection);
+    sources += (sources.empty() ? "" : "; ") + path;
+    for (BestTrack& t : read) tracks.push_back(std::move(t));
+  }
+  if (tracks.empty())
+    throw InputError(sources.empty() ? "import" : sources, 0,
+                     "no storm of the files is selected (season, basin, storm): nothing to import");
+  summary.tracks = tracks.size();
+  HindcastSet set = hindcast_starts(tracks, options.hindcast, sources);
+  summary.notes = std::move(set.notes);
+  if (set.storms.empty())
+    throw InputError(sources, 0, "no forecast start in the " + std::to_string(tracks.size()) +
+                                     " storms selected (see the starts, --history and --min-lead)");
+  TrackCatalogExtras extras;
+  std::string winds;
+  for (const BestTrack& t : tracks)
+    if (winds.find(t.wind_source) == std::string::npos) winds += (winds.empty() ? "" : "; ") + t.wind_source;
+  extras.attributes.push_back({"tracks_source", sources});
+  extras.attributes.push_back({"tracks_wind", winds});
+  extras.attributes.push_back(
+      {"tracks_positions", "the best track's own after each start (a perfect-track hindcast)"});
+  if (!options.field_files.empty()) {
+    summary.environment = fill_storm_environment(set.storms, options.field_files, options.environment, nullptr, true);
+    // A start whose whole window lies over land has no potential intensity to give: it is left out.
+    for (auto it = summary.environment.without_pi.rbegin(); it != summary.environment.without_pi.rend(); ++it) {
+      summary.notes.push_back(set.storms[*it].sid + ": left out: none of its fixes lies over the sea (no potential "
+                                                    "intensity to give it)");
+      set.storms.erase(set.storms.begin() + static_cast<long>(*it));
+    }
+    if (set.storms.empty()) throw InputError(sources, 0, "no forecast start has a fix over the sea");
+    summary.with_environment = true;
+    for (auto& a : environment_attributes(summary.environment)) extras.attributes.push_back(a);
+    extras.vpot_source = true;
+  } else {
+    summary.with_environment = has_environment(set.storms);
+    extras.environment_required = summary.with_environment;
+  }
+  summary.storms = set.storms.size();
+  write_track_catalog(out, set.storms, command, extras);
+  return summary;
+}
+
+std::vector<std::string> write_hindcast_catalog(const std::vector<BestTrack>& tracks, const HindcastOptions& options,
+                                                const std::string& out, const std::string& command) {
+  HindcastSet set = hindcast_starts(tracks, options, "tracks");
+  TrackCatalogExtras extras;
+  extras.environment_required = has_environment(set.storms);
+  extras.attributes.push_back({"tracks_positions", "the best track's own after each start (a perfect-track hindcast)"});
+  write_track_catalog(out, set.storms, command, extras);
+  return set.notes;
+}
+
+EnvironmentReport environment_catalog(const std::string& in, const std::vector<std::string>& field_files,
+                                      const EnvironmentOptions& options, const std::string& out,
+                                      const std::string& command, std::vector<std::vector<FixEnvironment>>* details) {
+  std::vector<CatalogStorm> storms;
+  {
+    CatalogReader reader(in);
+    reader.allow_missing_environment();
+    reader.sids();
+    for (std::size_t first = 0; first < reader.storms(); first += read_chunk)
+      for (CatalogStorm& s : reader.read(first, read_chunk)) storms.push_back(std::move(s));
+  }
+  const EnvironmentReport report = fill_storm_environment(storms, field_files, options, details);
+  TrackCatalogExtras extras;
+  extras.attributes = environment_attributes(report);
+  extras.vpot_source = true;
+  write_track_catalog(out, storms, command, extras);
+  return report;
+}
+
+}  // namespace tarvo

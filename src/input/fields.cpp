@@ -1,0 +1,451 @@
+#include "input/fields.hpp"
+
+#include <netcdf.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+
+#include "input/catalog.hpp"
+#include "input/cf.hpp"
+#include "input/input_error.hpp"
+
+namespace tarvo {
+
+namespace {
+
+struct FieldNames {
+  Field field;
+  const char* description;
+  std::initializer_list<const char*> names;
+  const char* standard_name;
+  bool levels;  // on pressure levels
+};
+const FieldNames field_names[] = {
+    {Field::temperature, "temperature (t, ta)", {"t", "ta", "air_temperature", "temperature", "T"}, "air_temperature", true},
+    {Field::specific_humidity, "specific humidity (q, hus)", {"q", "hus", "specific_humidity"}, "specific_humidity", true},
+    {Field::mixing_ratio, "water vapour mixing ratio (w, mixing_ratio)", {"w", "mixing_ratio", "mr"},
+     "humidity_mixing_ratio", true},
+    {Field::relative_humidity, "relative humidity (r, hur)", {"r", "hur", "rh", "relative_humidity"}, "relative_humidity",
+     true},
+    {Field::u_wind, "eastward wind (u, ua)", {"u", "ua", "eastward_wind", "uwnd"}, "eastward_wind", true},
+    {Field::v_wind, "northward wind (v, va)", {"v", "va", "northward_wind", "vwnd"}, "northward_wind", true},
+    {Field::sst, "sea-surface temperature (sst, tos)", {"sst", "tos", "SST", "sea_surface_temperature"},
+     "sea_surface_temperature", false},
+    {Field::msl, "mean sea-level pressure (msl, psl)", {"msl", "psl", "slp", "mslp", "prmsl"},
+     "air_pressure_at_mean_sea_level", false},
+};
+
+enum class Axis { time, level, lat, lon, other };
+
+std::string lower(std::string s) {
+  for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return s;
+}
+
+std::string hour_text(double hours) {
+  int y = 0, m = 0, d = 0, h = 0;
+  civil_from_hours(static_cast<long long>(std::floor(hours)), y, m, d, h);
+  char buf[32];
+  std::snprintf(buf, sizeof buf, "%04d-%02d-%02d %02d:00", y, m, d, h);
+  return buf;
+}
+
+int days_of(int year, int month) {
+  constexpr int days[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  const bool leap = year % 4 == 0 && (year % 100 != 0 || year % 400 == 0);
+  return month == 2 && leap ? 29 : days[month - 1];
+}
+
+double month_start(int year, int month) { return static_cast<double>(hours_from_civil(year, month, 1, 0)); }
+double mid_month(int year, int month) { return month_start(year, month) + 12.0 * days_of(year, month); }
+
+}  // namespace
+
+const char* field_description(Field field) { return field_names[static_cast<int>(field)].description; }
+
+struct FieldSet::File {
+  std::string path;
+  int ncid = -1;
+  ~File() {
+    if (ncid >= 0) nc_close(ncid);
+  }
+};
+
+struct FieldSet::Variable {
+  std::string name;
+  struct Segment {
+    int file = 0, varid = -1, ndims = 0;
+    int time_pos = -1, level_pos = -1, lat_pos = -1, lon_pos = -1;
+    std::vector<std::size_t> length;  // of each dimension
+    std::vector<int> level_index;     // the file's index of each level, from the surface up
+    std::size_t times = 1;
+  };
+  std::vector<Segment> segments;
+  std::vector<double> times;                    // hours since 1970, increasing
+  std::vector<std::pair<int, std::size_t>> at;  // each time: its segment and index there
+  FieldGrid grid;
+  std::vector<double> levels;
+  double factor = 1.0, offset = 0.0;  // tarvo's units = value * factor + offset
+  enum class Kind { analyses, monthly, climatology } kind = Kind::analyses;
+  int month_time[12] = {};  // climatology: each month's time index
+};
+
+FieldSet::~FieldSet() = default;
+
+FieldSet::FieldSet(const std::vector<std::string>& paths, std::size_t cache_bytes) : cache_bytes_(cache_bytes) {
+  if (paths.empty()) throw InputError("environment", 0, "no field files given");
+  for (std::size_t i = 0; i < paths.size(); ++i) {
+    auto file = std::make_unique<File>();
+    file->path = paths[i];
+    const int status = nc_open(paths[i].c_str(), NC_NOWRITE, &file->ncid);
+    if (status != NC_NOERR) {
+      file->ncid = -1;
+      throw InputError(paths[i], 0, std::string("not a readable NetCDF file: ") + nc_strerror(status));
+    }
+    const int ncid = file->ncid;
+    const std::string& path = paths[i];
+    files_.push_back(std::move(file));
+    int nvars = 0;
+    nc_inq_nvars(ncid, &nvars);
+    for (int v = 0; v < nvars; ++v) {
+      char name[NC_MAX_NAME + 1] = {};
+      nc_inq_varname(ncid, v, name);
+      const std::string standard = nc_text_attribute(ncid, v, "standard_name");
+      const FieldNames* which = nullptr;
+      for (const FieldNames& f : field_names) {
+        bool named = false;
+        for (const char* n : f.names) named = named || std::strcmp(n, name) == 0;
+        if (named || standard == f.standard_name) which = &f;
+        if (which) break;
+      }
+      if (!which) continue;
+      int ndims = 0;
+      int dimids[NC_MAX_VAR_DIMS];
+      nc_inq_var(ncid, v, nullptr, nullptr, &ndims, dimids, nullptr);
+      // A variable of the coordinates' own names is not a field ("t" as a time coordinate).
+      if (ndims == 1) {
+        char dim[NC_MAX_NAME + 1] = {};
+        nc_inq_dimname(ncid, dimids[0], dim);
+        if (std::strcmp(dim, name) == 0) continue;
+      }
+      auto fail = [&](const std::string& what) {
+        throw InputError(path, 0, std::string("variable ") + name + ": " + what);
+      };
+      Variable::Segment seg;
+      seg.file = static_cast<int>(i);
+      seg.varid = v;
+      seg.ndims = ndims;
+      seg.length.resize(static_cast<std::size_t>(ndims));
+      FieldGrid grid;
+      std::vector<double> levels, times;
+      for (int d = 0; d < ndims; ++d) {
+        char dim[NC_MAX_NAME + 1] = {};
+        nc_inq_dimname(ncid, dimids[d], dim);
+        nc_inq_dimlen(ncid, dimids[d], &seg.length[static_cast<std::size_t>(d)]);
+        int coord = -1;
+        nc_inq_varid(ncid, dim, &coord);
+        const std::string dn = lower(dim);
+        const std::string cs = coord >= 0 ? nc_text_attribute(ncid, coord, "standard_name") : "";
+        const std::string axis = coord >= 0 ? lower(nc_text_attribute(ncid, coord, "axis")) : "";
+        const std::string units = coord >= 0 ? nc_text_attribute(ncid, coord, "units", "\x01") : "\x01";
+        Axis kind = Axis::other;
+        if (dn == "time" || dn == "valid_time" || cs == "time" || axis == "t") kind = Axis::time;
+        else if (dn == "pressure_level" || dn == "level" || dn == "plev" || dn == "lev" || dn == "isobaricinhpa" ||
+                 dn == "pressure" || cs == "air_pressure" || axis == "z")
+          kind = Axis::level;
+        else if (dn == "latitude" || dn == "lat" || cs == "latitude" || axis == "y") kind = Axis::lat;
+        else if (dn == "longitude" || dn == "lon" || cs == "longitude" || axis == "x") kind = Axis::lon;
+        if (kind == Axis::other) {
+          if (seg.length[static_cast<std::size_t>(d)] != 1)
+            fail(std::string("its dimension ") + dim + " is none of time, pressure level, latitude and longitude");
+          continue;
+        }
+        if (coord < 0) fail(std::string("its dimension ") + dim + " has no coordinate variable");
+        std::vector<double> values;
+        const std::size_t zero = 0, len = seg.length[static_cast<std::size_t>(d)];
+        if (nc_read_unpacked(ncid, coord, &zero, &len, values) != NC_NOERR)
+          fail(std::string("its coordinate ") + dim + " cannot be read");
+        for (double x : values)
+          if (!std::isfinite(x)) fail(std::string("its coordinate ") + dim + " has a missing value");
+        switch (kind) {
+          case Axis::time: {
+            seg.time_pos = d;
+            CfTimeAxis t;
+            std::string why;
+            if (!t.parse(units == "\x01" ? "" : units, nc_text_attribute(ncid, coord, "calendar"), why))
+              fail(std::string("its time coordinate ") + dim + ": " + why);
+            for (double x : values) times.push_back(t.hours_since_1970(x));
+            seg.times = values.size();
+            break;
+          }
+          case Axis::level: {
+            seg.level_pos = d;
+            double factor = 0.0;
+            if (units == "\x01" || !hpa_per_unit(units, factor))
+              fail(std::string("its pressure levels (") + dim + ") are in " +
+                   (units == "\x01" ? "no stated units" : "unknown units '" + units + "'") + " (expected hPa or Pa)");
+            for (double& x : values) x *= factor;
+            for (std::size_t k = 1; k < values.size(); ++k)
+              if (!(values[k] != values[k - 1]) || (values[k] > values[k - 1]) != (values[1] > values[0]))
+                fail(std::string("its pressure levels (") + dim + ") are out of order (not strictly monotonic)");
+            // From the surface up: decreasing pressure.
+            std::vector<int> order(values.size());
+            for (std::size_t k = 0; k < order.size(); ++k) order[k] = static_cast<int>(k);
+            if (values.size() > 1 && values[1] > values[0]) std::reverse(order.begin(), order.end());
+            seg.level_index = order;
+            for (int k : order) levels.push_back(values[static_cast<std::size_t>(k)]);
+            break;
+          }
+          case Axis::lat:
+            seg.lat_pos = d;
+            for (std::size_t k = 1; k < values.size(); ++k)
+              if ((values[k] > values[k - 1]) != (values[1] > values[0]) || values[k] == values[k - 1])
+                fail("its latitudes are not in order");
+            grid.lat = values;
+            break;
+          case Axis::lon: {
+            seg.lon_pos = d;
+            for (std::size_t k = 1; k < values.size(); ++k)
+              if (!(values[k] > values[k - 1])) fail("its longitudes do not increase");
+            grid.lon = values;
+            const double step = values.size() > 1 ? values[1] - values[0] : 360.0;
+            grid.global = values.back() - values.front() + step >= 360.0 - 1e-6 * 360.0;
+            break;
+          }
+          case Axis::other: break;
+        }
+      }
+      if (seg.lat_pos < 0 || seg.lon_pos < 0) fail("it has no latitude and longitude dimensions");
+      if (grid.lat.size() < 2 || grid.lon.size() < 2) fail("its grid has fewer than two latitudes or longitudes");
+      if (which->levels && seg.level_pos < 0) fail("it has no pressure-level dimension");
+      if (!which->levels && seg.level_pos >= 0)
+        fail("a surface field on pressure levels (" + std::to_string(levels.size()) + " of them)");
+      if (times.empty()) times.push_back(0.0);  // no time dimension: one slice, taken as of no time in particular
+      // Units.
+      double factor = 1.0, offset = 0.0;
+      const std::string units = nc_text_attribute(ncid, v, "units", "\x01");
+      if (units == "\x01") fail("it has no units");
+      bool known = false;
+      switch (which->field) {
+        case Field::temperature:
+        case Field::sst: known = kelvin_offset_of_unit(units, offset); break;
+        case Field::specific_humidity:
+        case Field::mixing_ratio: known = kg_per_kg_per_unit(units, factor); break;
+        case Field::relative_humidity: known = percent_per_unit(units, factor); break;
+        case Field::u_wind:
+        case Field::v_wind: known = metres_per_second_per_unit(units, factor); break;
+        case Field::msl: known = hpa_per_unit(units, factor); break;
+      }
+      if (!known) fail("its units '" + units + "' are not those of " + which->description);
+      const int f = static_cast<int>(which->field);
+      if (!vars_[f]) {
+        vars_[f] = std::make_unique<Variable>();
+        vars_[f]->name = name;
+        vars_[f]->grid = grid;
+        vars_[f]->levels = levels;
+        vars_[f]->factor = factor;
+        vars_[f]->offset = offset;
+      } else {
+        Variable& var = *vars_[f];
+        if (var.grid.lat != grid.lat || var.grid.lon != grid.lon || var.levels != levels)
+          fail(std::string("its grid or levels differ from those of ") + var.name + " in " +
+               files_[static_cast<std::size_t>(var.segments.front().file)]->path);
+        if (var.factor != factor || var.offset != offset) fail("its units differ from those of the same field in another file");
+      }
+      Variable& var = *vars_[f];
+      const int segment = static_cast<int>(var.segments.size());
+      var.segments.push_back(seg);
+      for (std::size_t k = 0; k < times.size(); ++k) {
+        var.times.push_back(times[k]);
+        var.at.emplace_back(segment, k);
+      }
+    }
+  }
+  // Each field's times in order, none twice; then how they are taken.
+  for (auto& v : vars_) {
+    if (!v) continue;
+    std::vector<std::size_t> order(v->times.size());
+    for (std::size_t k = 0; k < order.size(); ++k) order[k] = k;
+    std::sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) { return v->times[a] < v->times[b]; });
+    std::vector<double> times;
+    std::vector<std::pair<int, std::size_t>> at;
+    for (std::size_t k : order) {
+      if (!times.empty() && times.back() == v->times[k])
+        throw InputError(files_[static_cast<std::size_t>(v->segments[static_cast<std::size_t>(v->at[k].first)].file)]->path, 0,
+                         "variable " + v->name + ": time " + hour_text(v->times[k]) + " is in two files");
+      times.push_back(v->times[k]);
+      at.push_back(v->at[k]);
+    }
+    v->times = times;
+    v->at = at;
+    bool monthly = times.size() >= 2;
+    for (std::size_t k = 1; k < times.size() && monthly; ++k) {
+      const double days = (times[k] - times[k - 1]) / 24.0;
+      monthly = days >= 27.5 && days <= 31.5;
+    }
+    if (monthly) {
+      v->kind = Variable::Kind::monthly;
+      if (times.size() == 12) {
+        int seen = 0, first_year = 0;
+        bool one_year = true;
+        for (std::size_t k = 0; k < 12; ++k) {
+          int y = 0, m = 0, d = 0, h = 0;
+          civil_from_hours(static_cast<long long>(std::floor(times[k])), y, m, d, h);
+          if (k == 0) first_year = y;
+          one_year = one_year && y == first_year;
+          seen |= 1 << (m - 1);
+          v->month_time[m - 1] = static_cast<int>(k);
+        }
+        if (one_year && seen == 0xfff) v->kind = Variable::Kind::climatology;
+      }
+    }
+  }
+}
+
+bool FieldSet::has(Field f) const { return vars_[static_cast<int>(f)] != nullptr; }
+const FieldGrid& FieldSet::grid(Field f) const { return vars_[static_cast<int>(f)]->grid; }
+const std::vector<double>& FieldSet::levels(Field f) const { return vars_[static_cast<int>(f)]->levels; }
+
+std::string FieldSet::where(Field f) const {
+  const Variable& v = *vars_[static_cast<int>(f)];
+  return v.name + " in " + files_[static_cast<std::size_t>(v.segments.front().file)]->path +
+         (v.segments.size() > 1 ? " (and " + std::to_string(v.segments.size() - 1) + " more files)" : "");
+}
+
+std::string FieldSet::time_kind(Field f) const {
+  const Variable& v = *vars_[static_cast<int>(f)];
+  switch (v.kind) {
+    case Variable::Kind::climatology: return "a monthly climatology (12 months, any year), interpolated between mid-months";
+    case Variable::Kind::monthly:
+      return "monthly means from " + hour_text(v.times.front()).substr(0, 7) + " to " +
+             hour_text(v.times.back()).substr(0, 7) + ", interpolated between mid-months";
+    case Variable::Kind::analyses:
+      break;
+  }
+  if (v.times.size() == 1) return "one time, " + hour_text(v.times.front());
+  return std::to_string(v.times.size()) + " times from " + hour_text(v.times.front()) + " to " +
+         hour_text(v.times.back()) + ", interpolated linearly in time";
+}
+
+bool FieldSet::time_weights(Field f, double hours, TimeWeights& w, std::string& why) const {
+  const Variable& v = *vars_[static_cast<int>(f)];
+  const std::vector<double>& t = v.times;
+  auto outside = [&](const std::string& period) {
+    why = "the time " + hour_text(hours) + " is outside the period of " + where(f) + " (" + period + ")";
+    return false;
+  };
+  if (v.kind == Variable::Kind::analyses) {
+    constexpr double tolerance = 1.0 / 60.0;  // a minute
+    if (hours < t.front() - tolerance || hours > t.back() + tolerance)
+      return outside(hour_text(t.front()) + " to " + hour_text(t.back()));
+    std::size_t k = static_cast<std::size_t>(std::upper_bound(t.begin(), t.end(), hours) - t.begin());
+    if (k == 0) k = 1;
+    if (k >= t.size()) k = t.size() - 1;
+    if (t.size() == 1) {
+      w = {0, 0, 0.0};
+      return true;
+    }
+    w.i0 = static_cast<int>(k - 1);
+    w.i1 = static_cast<int>(k);
+    w.w1 = std::clamp((hours - t[k - 1]) / (t[k] - t[k - 1]), 0.0, 1.0);
+    return true;
+  }
+  int y = 0, m = 0, d = 0, h = 0;
+  civil_from_hours(static_cast<long long>(std::floor(hours)), y, m, d, h);
+  if (v.kind == Variable::Kind::climatology) {
+    // Between this month's middle and the next's, or the last's and this one's.
+    int m0 = m, y0 = y;
+    if (hours < mid_month(y, m)) {
+      m0 = m == 1 ? 12 : m - 1;
+      y0 = m == 1 ? y - 1 : y;
+    }
+    const int m1 = m0 == 12 ? 1 : m0 + 1, y1 = m0 == 12 ? y0 + 1 : y0;
+    const double a = mid_month(y0, m0), b = mid_month(y1, m1);
+    w.i0 = v.month_time[m0 - 1];
+    w.i1 = v.month_time[m1 - 1];
+    w.w1 = (hours - a) / (b - a);
+    return true;
+  }
+  // A monthly series: its months' middles; within its first and last month the nearest is held.
+  std::vector<double> mids(t.size());
+  for (std::size_t k = 0; k < t.size(); ++k) {
+    int ty = 0, tm = 0, td = 0, th = 0;
+    civil_from_hours(static_cast<long long>(std::floor(t[k])), ty, tm, td, th);
+    mids[k] = mid_month(ty, tm);
+  }
+  int fy = 0, fm = 0, fd = 0, fh = 0, ly = 0, lm = 0, ld = 0, lh = 0;
+  civil_from_hours(static_cast<long long>(std::floor(t.front())), fy, fm, fd, fh);
+  civil_from_hours(static_cast<long long>(std::floor(t.back())), ly, lm, ld, lh);
+  const double from = month_start(fy, fm), to = month_start(ly, lm) + 24.0 * days_of(ly, lm);
+  if (hours < from || hours >= to)
+    return outside("monthly means of " + hour_text(from).substr(0, 7) + " to " + hour_text(t.back()).substr(0, 7));
+  if (hours <= mids.front()) {
+    w = {0, 0, 0.0};
+    return true;
+  }
+  if (hours >= mids.back()) {
+    const int last = static_cast<int>(t.size() - 1);
+    w = {last, last, 0.0};
+    return true;
+  }
+  const std::size_t k = static_cast<std::size_t>(std::upper_bound(mids.begin(), mids.end(), hours) - mids.begin());
+  w.i0 = static_cast<int>(k - 1);
+  w.i1 = static_cast<int>(k);
+  w.w1 = (hours - mids[k - 1]) / (mids[k] - mids[k - 1]);
+  return true;
+}
+
+std::shared_ptr<const std::vector<float>> FieldSet::slice(Field f, int level, int time) {
+  const Key key{static_cast<int>(f), level, time};
+  if (auto hit = index_.find(key); hit != index_.end()) {
+    cache_.splice(cache_.begin(), cache_, hit->second);
+    return hit->second->second;
+  }
+  const Variable& v = *vars_[static_cast<int>(f)];
+  const auto [segment, local] = v.at[static_cast<std::size_t>(time)];
+  const Variable::Segment& seg = v.segments[static_cast<std::size_t>(segment)];
+  const File& file = *files_[static_cast<std::size_t>(seg.file)];
+  std::vector<std::size_t> start(static_cast<std::size_t>(seg.ndims), 0), count(static_cast<std::size_t>(seg.ndims), 1);
+  if (seg.time_pos >= 0) start[static_cast<std::size_t>(seg.time_pos)] = local;
+  if (seg.level_pos >= 0)
+    start[static_cast<std::size_t>(seg.level_pos)] = static_cast<std::size_t>(seg.level_index[static_cast<std::size_t>(level)]);
+  count[static_cast<std::size_t>(seg.lat_pos)] = v.grid.lat.size();
+  count[static_cast<std::size_t>(seg.lon_pos)] = v.grid.lon.size();
+  std::vector<double> raw;
+  if (const int status = nc_read_unpacked(file.ncid, seg.varid, start.data(), count.data(), raw); status != NC_NOERR)
+    throw InputError(file.path, 0, "variable " + v.name + ": cannot read: " + nc_strerror(status));
+  const std::size_t nlat = v.grid.lat.size(), nlon = v.grid.lon.size();
+  auto out = std::make_shared<std::vector<float>>(nlat * nlon);
+  const bool lat_first = seg.lat_pos < seg.lon_pos;
+  for (std::size_t i = 0; i < nlat; ++i)
+    for (std::size_t j = 0; j < nlon; ++j) {
+      const double x = raw[lat_first ? i * nlon + j : j * nlat + i];
+      (*out)[i * nlon + j] = static_cast<float>(x * v.factor + v.offset);
+    }
+  cache_.emplace_front(key, out);
+  index_[key] = cache_.begin();
+  cached_ += out->size() * sizeof(float);
+  while (cached_ > cache_bytes_ && cache_.size() > 1) {
+    cached_ -= cache_.back().second->size() * sizeof(float);
+    index_.erase(cache_.back().first);
+    cache_.pop_back();
+  }
+  return out;
+}
+
+std::string FieldSet::describe() const {
+  std::string text;
+  for (const FieldNames& f : field_names) {
+    const int i = static_cast<int>(f.field);
+    if (!vars_[i]) continue;
+    const Variable& v = *vars_[i];
+    text += (text.empty() ? "" : "; ") + std::string(f.description) + ": " + where(f.field) + ", " +
+            std::to_string(v.grid.lat.size()) + " x " + std::to_string(v.grid.lon.size()) + " points" +
+            (v.levels.empty() ? "" : ", " + std::to_string(v.levels.size()) + " levels") + ", " + time_kind(f.field);
+  }
+  return text;
+}
+
+}  // namespace tarvo

@@ -1,0 +1,84 @@
+#pragma once
+// Gridded fields of the environment: CF-NetCDF files of analyses,
+// reanalyses or climate models on pressure levels and at the surface, one
+// file a variable or several in one, several files of a period together.
+// ERA5's names and units (t, q, r, u, v, sst, msl; pressure_level or level
+// in hPa; valid_time or time; latitude, longitude) and CMIP's (ta, hus, hur,
+// ua, va, tos, psl; plev in Pa; lat, lon) are recognised, and any variable
+// by its standard_name; units come from the attributes. Any regular (or
+// Gaussian) latitude-longitude grid, latitudes either way, longitudes
+// 0..360 or -180..180, the dimensions in any order.
+//
+// Values come a slice at a time (one level of one variable at one time) in
+// tarvo's units (K, kg/kg, %, m/s, hPa), missing values NaN, from a cache of
+// bounded size.
+#include <cstddef>
+#include <list>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace tarvo {
+
+enum class Field { temperature, specific_humidity, mixing_ratio, relative_humidity, u_wind, v_wind, sst, msl };
+inline constexpr int field_count = 8;
+// "temperature (t, ta)" and the like, for messages.
+const char* field_description(Field field);
+
+struct FieldGrid {
+  std::vector<double> lat, lon;  // degrees, as in the file (latitudes either way, longitudes increasing)
+  bool global = false;           // the longitudes go round the earth
+};
+
+// Where a time falls among a field's times: slices i0 and i1 and the weight
+// of i1.
+struct TimeWeights {
+  int i0 = 0, i1 = 0;
+  double w1 = 0.0;
+};
+
+class FieldSet {
+ public:
+  // Opens the files and finds their variables, grids, levels and times;
+  // InputError names the file and the variable of every fault.
+  explicit FieldSet(const std::vector<std::string>& paths, std::size_t cache_bytes = std::size_t(1) << 30);
+  ~FieldSet();
+  FieldSet(const FieldSet&) = delete;
+  FieldSet& operator=(const FieldSet&) = delete;
+
+  bool has(Field f) const;
+  const FieldGrid& grid(Field f) const;
+  // Pressure levels (hPa) from the surface up; empty for a surface field.
+  const std::vector<double>& levels(Field f) const;
+  // The field's name and file, for messages: "t in era5_pl.nc".
+  std::string where(Field f) const;
+  // The weights of the times around `hours` (hours since 1970); false, with
+  // `why`, when it lies outside the field's period.
+  bool time_weights(Field f, double hours, TimeWeights& weights, std::string& why) const;
+  // How the field's times are taken: "6-hourly analyses ...", "monthly means ...".
+  std::string time_kind(Field f) const;
+  // One level of a field at one time, [lat][lon] in the order of grid().
+  std::shared_ptr<const std::vector<float>> slice(Field f, int level, int time);
+  // The files and variables, for a record of what made an environment.
+  std::string describe() const;
+
+ private:
+  struct Variable;
+  struct File;
+  std::vector<std::unique_ptr<File>> files_;
+  std::unique_ptr<Variable> vars_[field_count];
+  // The cache: slices by (field, level, time), most recently used first.
+  struct Key {
+    int field, level, time;
+    bool operator<(const Key& o) const {
+      return field != o.field ? field < o.field : level != o.level ? level < o.level : time < o.time;
+    }
+  };
+  using Slice = std::shared_ptr<const std::vector<float>>;
+  std::list<std::pair<Key, Slice>> cache_;
+  std::map<Key, std::list<std::pair<Key, Slice>>::iterator> index_;
+  std::size_t cache_bytes_ = 0, cached_ = 0;
+};
+
+}  // namespace tarvo

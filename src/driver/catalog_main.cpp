@@ -103,16 +103,16 @@ int unpack(const std::string& in, const std::string& dir) {
   return 0;
 }
 
-void print_notes(const std::vector<std::string>& notes) {
-  constexpr std::size_t shown = 20;
+void print_notes(const std::vector<std::string>& notes, std::size_t shown = 10) {
   for (std::size_t i = 0; i < notes.size() && i < shown; ++i) std::printf("  %s\n", notes[i].c_str());
-  if (notes.size() > shown) std::printf("  ... and %zu more\n", notes.size() - shown);
+  if (notes.size() > shown) std::printf("  ... and %zu more like these\n", notes.size() - shown);
 }
 
 void print_environment(const tarvo::EnvironmentReport& r) {
-  std::printf("environment: %zu fixes of %zu storms: %zu with the potential intensity of their column, %zu filled in time\n",
-              r.fixes, r.storms, r.computed, r.filled);
-  print_notes(r.notes);
+  std::printf("environment: %zu fixes: %zu with the potential intensity of their column, %zu filled in time from the "
+              "nearest fixes with one (over land or sea ice: %zu storms)\n",
+              r.computed + r.filled, r.computed, r.filled, r.notes.size());
+  print_notes(r.notes, 3);
 }
 
 int check(const std::string& in) {

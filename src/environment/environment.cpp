@@ -294,10 +294,14 @@ EnvironmentReport fill_environment(std::vector<CatalogStorm>& storms, FieldSet& 
                          : fields.has(Field::mixing_ratio)    ? Field::mixing_ratio
                                                               : Field::relative_humidity;
   std::string missing;
-  for (const Field f : {Field::temperature, humidity, Field::u_wind, Field::v_wind, Field::sst, Field::msl})
-    if (!fields.has(f)) missing += (missing.empty() ? "" : "; ") + std::string(field_description(f));
-  if (!fields.has(humidity))
-    missing = missing.empty() ? "a humidity" : missing + " (or mixing ratio, or relative humidity)";
+  for (const Field f : {Field::temperature, humidity, Field::u_wind, Field::v_wind, Field::sst, Field::msl}) {
+    if (fields.has(f)) continue;
+    missing += missing.empty() ? "" : "; ";
+    missing += f == humidity ? "a humidity: " + std::string(field_description(Field::specific_humidity)) + ", " +
+                                   field_description(Field::mixing_ratio) + " or " +
+                                   field_description(Field::relative_humidity)
+                             : std::string(field_description(f));
+  }
   if (!missing.empty()) throw InputError(shown, 0, "the environment fields lack " + missing);
   report.fields = fields.describe();
   report.method =

@@ -215,8 +215,10 @@ py::dict best_track_fields(const tarvo::BestTrack& t) {
   Doubles hours(n);
   Floats lat(n), lon(n), wind(n), pressure(n), vpot(n), shear(n), t600(n), rh600(n);
   py::list basins;
+  std::string records;
   for (py::ssize_t i = 0; i < n; ++i) {
     const tarvo::BestFix& f = t.fixes[static_cast<std::size_t>(i)];
+    records += f.record;
     hours.mutable_data()[i] = f.hours;
     lat.mutable_data()[i] = f.lat;
     lon.mutable_data()[i] = f.lon;
@@ -245,6 +247,7 @@ py::dict best_track_fields(const tarvo::BestTrack& t) {
   d["t600"] = t600;
   d["rh600"] = rh600;
   d["fix_basin"] = basins;
+  d["record"] = records;
   return d;
 }
 
@@ -262,14 +265,35 @@ tarvo::BestTrack best_track_of(const py::dict& d) {
   const py::ssize_t n = hours.size();
   if (lat.size() != n || lon.size() != n || wind.size() != n || pressure.size() != n)
     throw tarvo::InputError(t.sid, 0, "the track's arrays differ in length");
+  // Optional per fix: the record identifier, the basin and the environment.
+  const std::string records = d.contains("record") ? d["record"].cast<std::string>() : std::string();
+  const std::vector<std::string> basins =
+      d.contains("fix_basin") ? d["fix_basin"].cast<std::vector<std::string>>() : std::vector<std::string>();
+  struct Optional {
+    const char* key;
+    float tarvo::BestFix::*member;
+    Floats values;
+  };
+  Optional env[] = {{"vpot", &tarvo::BestFix::vpot, {}}, {"shear", &tarvo::BestFix::shear, {}},
+                    {"t600", &tarvo::BestFix::t600, {}}, {"rh600", &tarvo::BestFix::rh600, {}}};
+  for (Optional& e : env)
+    if (d.contains(e.key)) {
+      e.values = d[e.key].cast<Floats>();
+      if (e.values.size() != n) throw tarvo::InputError(t.sid, 0, std::string("the track's ") + e.key + " differs in length");
+    }
   for (py::ssize_t i = 0; i < n; ++i) {
     tarvo::BestFix f;
+    const auto k = static_cast<std::size_t>(i);
     f.hours = hours.data()[i];
     f.lat = lat.data()[i];
     f.lon = lon.data()[i];
     f.wind_kt = wind.data()[i];
     f.pressure_hpa = pressure.data()[i];
-    f.basin = t.basin;
+    if (k < records.size()) f.record = records[k];
+    f.basin = k < basins.size() && !basins[k].empty() ? tarvo::tarvo_basin(basins[k]) : t.basin;
+    if (f.basin.empty()) f.basin = t.basin;
+    for (const Optional& e : env)
+      if (e.values.size() == n) f.*(e.member) = e.values.data()[i];
     t.fixes.push_back(f);
   }
   return t;

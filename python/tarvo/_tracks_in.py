@@ -9,7 +9,7 @@ from . import _core, _files
 from ._errors import InputError
 from ._track import Params
 
-_TIME_UNITS = "hours since 1970-01-01 00:00:00"
+_ENVIRONMENT = ("vpot", "shear", "t600", "rh600")
 
 
 def read_tracks(path, format=None, basin=None, season=None, storm=None, wind="usa"):
@@ -40,7 +40,10 @@ def read_tracks(path, format=None, basin=None, season=None, storm=None, wind="us
         (real times), ``lat``, ``lon`` (degrees), ``wind`` (kt, NaN where the
         file gives none: IBTrACS's 3-hourly positions), ``pressure`` (hPa); per
         storm ``sid``, ``name``, ``basin`` (tarvo's code), ``year``,
-        ``cyclone_number``, ``wind_source``.
+        ``cyclone_number``, ``wind_source``; per fix ``record`` (HURDAT2's
+        record identifier: "L" landfall, ...) and ``fix_basin``; ``vpot``,
+        ``shear``, ``t600`` and ``rh600`` when the file carries them (tarvo's
+        own layout).
     """
     tracks = _core.read_tracks(str(path), format or "", _basin(basin), int(season or 0), storm or "", wind)
     return _tracks_dataset(tracks, str(path), format)
@@ -108,20 +111,32 @@ def _tracks_dataset(tracks, source, format):
     n = len(tracks)
     m = max((len(t["hours"]) for t in tracks), default=0)
     time = np.full((n, m), np.nan)
-    fields = {k: np.full((n, m), np.nan, np.float32) for k in ("lat", "lon", "wind", "pressure")}
+    fields = {k: np.full((n, m), np.nan, np.float32) for k in ("lat", "lon", "wind", "pressure") + _ENVIRONMENT}
+    record = np.full((n, m), "", dtype=object)
+    fix_basin = np.full((n, m), "", dtype=object)
     for i, t in enumerate(tracks):
         k = len(t["hours"])
         time[i, :k] = t["hours"]
         for key in fields:
             fields[key][i, :k] = t[key]
+        record[i, :k] = [c.strip() for c in t["record"]]
+        fix_basin[i, :k] = t["fix_basin"]
+    # The environment only when the file carries it (tarvo's own layout).
+    for key in _ENVIRONMENT:
+        if np.isnan(fields[key]).all():
+            del fields[key]
     epoch = np.datetime64("1970-01-01T00:00:00", "ns")
     times = np.where(np.isfinite(time), epoch + (np.nan_to_num(time) * 3.6e12).astype("timedelta64[ns]"),
                      np.datetime64("NaT", "ns"))
-    units = {"lat": "degrees_north", "lon": "degrees_east", "wind": "knot", "pressure": "hPa"}
+    units = {"lat": "degrees_north", "lon": "degrees_east", "wind": "knot", "pressure": "hPa", "vpot": "m s-1",
+             "shear": "m s-1", "t600": "K", "rh600": "percent"}
     names = {"lat": "latitude", "lon": "longitude", "wind": "maximum sustained wind",
-             "pressure": "minimum central pressure"}
+             "pressure": "minimum central pressure", "vpot": "potential intensity", "shear": "wind shear",
+             "t600": "temperature at 600 hPa", "rh600": "relative humidity at 600 hPa"}
     data = {k: (("storm", "fix"), v, {"units": units[k], "long_name": names[k]}) for k, v in fields.items()}
     data["time"] = (("storm", "fix"), times)
+    data["record"] = (("storm", "fix"), record, {"long_name": "record identifier (HURDAT2: L landfall, ...)"})
+    data["fix_basin"] = (("storm", "fix"), fix_basin, {"long_name": "tarvo's code of the basin the fix lies in"})
     for key, dtype in (("sid", str), ("name", str), ("basin", str), ("wind_source", str)):
         data[key] = ("storm", np.array([t[key] for t in tracks], dtype=object))
     data["year"] = ("storm", np.array([t["year"] for t in tracks], np.int32))
@@ -140,9 +155,17 @@ def _track_dicts(ds):
         s = ds.isel(storm=i)
         keep = ~np.isnat(s.time.values)
         hours = (s.time.values[keep] - np.datetime64("1970-01-01T00:00:00", "ns")) / np.timedelta64(1, "h")
-        out.append({"sid": str(s.sid.values), "name": str(s.name.values), "basin": str(s.basin.values),
-                    "year": int(s.year.values), "cyclone_number": int(s.cyclone_number.values),
-                    "wind_source": str(s.wind_source.values), "hours": hours.astype(np.float64),
-                    "lat": s.lat.values[keep], "lon": s.lon.values[keep], "wind": s.wind.values[keep],
-                    "pressure": s.pressure.values[keep]})
+        d = {"sid": str(s.sid.values), "name": str(s.name.values), "basin": str(s.basin.values),
+             "year": int(s.year.values), "cyclone_number": int(s.cyclone_number.values),
+             "wind_source": str(s.wind_source.values), "hours": hours.astype(np.float64),
+             "lat": s.lat.values[keep], "lon": s.lon.values[keep], "wind": s.wind.values[keep],
+             "pressure": s.pressure.values[keep]}
+        if "record" in s:
+            d["record"] = "".join((str(c) or " ")[0] for c in s.record.values[keep])
+        if "fix_basin" in s:
+            d["fix_basin"] = [str(c) for c in s.fix_basin.values[keep]]
+        for key in _ENVIRONMENT:
+            if key in s:
+                d[key] = s[key].values[keep].astype(np.float32)
+        out.append(d)
     return out

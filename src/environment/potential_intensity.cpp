@@ -119,10 +119,17 @@ Cape parcel_cape(double tp, double rp, double pp, const Column& col, double asce
                          latent_heat(tp_c) * rp / tp - rp * r_vapour * std::log(rh);
   const double p_lcl = pp * std::pow(rh, tp / (lcl_a - lcl_b * rh - tp));
 
+  // The levels it rises through: from the lowest at or above it (a parcel
+  // taken at the radius of maximum winds lies above the column's lowest
+  // levels when its pressure is below theirs).
+  int jmin = 0;
+  while (jmin < n && p[jmin] > pp) ++jmin;
+  if (jmin == n) return {0.0, t[0], p[0], pi_ok};
+
   // Buoyancy (density temperature excess, K) of the parcel at each level.
   double buoyancy[pi_max_levels];
   double t_above = 0.0;  // the saturated parcel's temperature at the level below (0: none yet)
-  for (int j = 0; j < n; ++j) {
+  for (int j = jmin; j < n; ++j) {
     if (p[j] >= p_lcl) {
       const double tg = tp * std::pow(p[j] / pp, r_dry / cp_dry);  // dry adiabat
       buoyancy[j] = density_temperature(tg, rp, rp) - density_temperature(t[j], r[j], r[j]);
@@ -159,24 +166,25 @@ Cape parcel_cape(double tp, double rp, double pp, const Column& col, double asce
     buoyancy[j] = density_temperature(tg, r_mean, rg) - density_temperature(t[j], r[j], r[j]);
   }
 
-  // The highest level of positive buoyancy.
+  // The highest level of positive buoyancy (none when it is the column's
+  // first level).
   int inb = 0;
-  for (int j = n - 1; j > 0; --j)
+  for (int j = n - 1; j >= jmin && j > 0; --j)
     if (buoyancy[j] > 0.0) {
       inb = j;
       break;
     }
   if (inb == 0) return {0.0, t[0], 0.0, pi_ok};
   double positive = 0.0, negative = 0.0;
-  for (int j = 1; j <= inb; ++j) {
+  for (int j = jmin + 1; j <= inb; ++j) {
     const double area = r_dry * (buoyancy[j] + buoyancy[j - 1]) * (p[j - 1] - p[j]) / (p[j] + p[j - 1]);
     positive += std::max(area, 0.0);
     negative -= std::min(area, 0.0);
   }
-  // From the parcel's pressure up to the first level.
-  const double below = r_dry * (pp - p[0]) / (pp + p[0]);
-  positive += below * std::max(buoyancy[0], 0.0);
-  negative -= below * std::min(buoyancy[0], 0.0);
+  // From the parcel's pressure up to the first level it rises through.
+  const double below = r_dry * (pp - p[jmin]) / (pp + p[jmin]);
+  positive += below * std::max(buoyancy[jmin], 0.0);
+  negative -= below * std::min(buoyancy[jmin], 0.0);
   // Above the last positive level, up to where the buoyancy crosses zero.
   double above = 0.0;
   out.t_lnb = t[inb];
@@ -216,13 +224,17 @@ PotentialIntensity potential_intensity(double sst_c, double msl_hpa, const doubl
   const double sst_k = sst_c + kelvin;
   const double es_sea = saturation_vapour_pressure(sst_c);
   const Column col = usable_column(p_hpa, t_k, r, levels, options);
+  if (col.flag != pi_ok) return failed(col.flag);
+  // The lowest level of the column (its lowest valid one).
+  const double t_low = col.t[0], r_low = col.r[0], p_low = col.p[0];
 
   // The environment's CAPE, of a parcel of the lowest level.
   const bool published = options.published_iterations;
-  const double cape_env = parcel_cape(t_k[0], r[0], p_hpa[0], col, options.ascent, published).cape;
+  const Cape environment = parcel_cape(t_low, r_low, p_low, col, options.ascent, published);
+  const double cape_env = environment.cape;
 
   // The pressure at the radius of maximum winds, by iteration.
-  int flag = pi_ok;
+  int flag = environment.flag;
   double pm = first_guess_hpa, pm_old = pm, p_new = 0.0;
   // Each iteration's two parcels differ little from the last one's: their
   // temperatures are the next ones' first guesses.
@@ -231,8 +243,8 @@ PotentialIntensity potential_intensity(double sst_c, double msl_hpa, const doubl
   for (int iteration = 1; std::fabs(p_new - pm_old) > pressure_tolerance_hpa; ++iteration) {
     const double pp = std::min(pm, 1000.0);
     // The boundary-layer parcel at pp, its vapour a constant fraction of the pressure.
-    const double rp = epsilon * r[0] * msl_hpa / (pp * (epsilon + r[0]) - r[0] * msl_hpa);
-    const Cape m = parcel_cape(t_k[0], rp, pp, col, options.ascent, published, guess_m);
+    const double rp = epsilon * r_low * msl_hpa / (pp * (epsilon + r_low) - r_low * msl_hpa);
+    const Cape m = parcel_cape(t_low, rp, pp, col, options.ascent, published, guess_m);
     if (m.flag != pi_ok) flag = m.flag;
     cape_m = m.cape;
     // The parcel saturated at the sea surface's temperature: the outflow temperature and level come from it.
@@ -243,7 +255,7 @@ PotentialIntensity potential_intensity(double sst_c, double msl_hpa, const doubl
     t0 = s.t_lnb;
     otl = s.p_lnb;
     ratio = options.dissipative_heating ? sst_k / t0 : 1.0;  // the efficiency's proxy (BE02 eq. 1-3)
-    const double tv_low = density_temperature(t_k[0], r[0], r[0]);
+    const double tv_low = density_temperature(t_low, r_low, r_low);
     const double tv_sea = density_temperature(sst_k, rs, rs);
     tv_mean = 0.5 * (tv_low + tv_sea);
     const double cat = std::max((cape_m - cape_env) + 0.5 * options.ckcd * ratio * (cape_star - cape_m), 0.0);

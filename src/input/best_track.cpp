@@ -13,6 +13,7 @@
 #include <map>
 #include <set>
 
+#include "input/calendar.hpp"
 #include "input/catalog.hpp"
 #include "input/cf.hpp"
 #include "input/input_error.hpp"
@@ -87,6 +88,22 @@ std::vector<std::string_view> lines_of(std::string_view text) {
 
 bool blank(std::string_view line) { return trim(line).empty(); }
 
+// A day of the real calendar (29 February in leap years only).
+bool real_date(int year, int month, int day) {
+  if (month < 1 || month > 12 || day < 1) return false;
+  return day <= days_in_month(month) + (month == 2 && leap_year(year) ? 1 : 0);
+}
+
+// Shaped as an ATCF storm id: two letters, two digits, four digits.
+bool atcf_id_shape(const std::string& id) {
+  if (id.size() != 8 || !std::isalpha(static_cast<unsigned char>(id[0])) ||
+      !std::isalpha(static_cast<unsigned char>(id[1])))
+    return false;
+  for (std::size_t k = 2; k < 8; ++k)
+    if (!std::isdigit(static_cast<unsigned char>(id[k]))) return false;
+  return true;
+}
+
 // An ATCF storm id "AL122005": basin, number and year; false when it is none.
 bool atcf_id(const std::string& id, std::string& basin, int& number, int& year) {
   if (id.size() != 8) return false;
@@ -139,8 +156,11 @@ std::vector<BestTrack> parse_hurdat2(std::string_view text, const std::string& s
     const std::vector<std::string> h = split_commas(lines[i]);
     long count = 0;
     BestTrack t;
-    if (h.size() < 3 || !whole(h[2], count) || count < 0 || count > 100000 ||
-        !atcf_id(h[0], t.basin, t.cyclone_number, t.year))
+    const bool shaped = h.size() >= 3 && whole(h[2], count) && count >= 0 && count <= 100000 && atcf_id_shape(h[0]);
+    if (shaped && !atcf_id(h[0], t.basin, t.cyclone_number, t.year))
+      fail(i, "'" + h[0].substr(0, 2) + "' (of storm " + h[0] + ") is not a basin code tarvo knows: give " +
+                  basin_codes_accepted);
+    if (!shaped)
       fail(i, "expected a HURDAT2 header (basin, number and year as AL092011, the name, the number of fixes), "
               "not '" + trim(lines[i]) + "'");
     t.sid = h[0];
@@ -162,7 +182,7 @@ std::vector<BestTrack> parse_hurdat2(std::string_view text, const std::string& s
                     "pressure (hPa), ...), not '" + trim(lines[i]) + "'");
       const int y = static_cast<int>(date / 10000), mo = static_cast<int>(date / 100 % 100),
                 d = static_cast<int>(date % 100), hh = static_cast<int>(hhmm / 100), mm = static_cast<int>(hhmm % 100);
-      if (mo < 1 || mo > 12 || d < 1 || d > 31 || hh > 23 || mm > 59) fail(i, "no such date and time: " + f[0] + " " + f[1]);
+      if (!real_date(y, mo, d) || hh > 23 || mm > 59) fail(i, "no such date and time: " + f[0] + " " + f[1]);
       BestFix fix;
       fix.hours = static_cast<double>(hours_from_civil(y, mo, d, hh)) + mm / 60.0;
       fix.lat = static_cast<float>(lat);
@@ -207,7 +227,7 @@ std::vector<BestTrack> parse_atcf_bdeck(std::string_view text, const std::string
     if (f.size() > 9 && !f[9].empty() && !whole(f[9], mslp)) fail("MSLP '" + f[9] + "' is not a whole number of hPa");
     const int y = static_cast<int>(dtg / 1000000), mo = static_cast<int>(dtg / 10000 % 100),
               d = static_cast<int>(dtg / 100 % 100), hh = static_cast<int>(dtg % 100);
-    if (mo < 1 || mo > 12 || d < 1 || d > 31 || hh > 23) fail("no such time: " + f[2]);
+    if (!real_date(y, mo, d) || hh > 23) fail("no such time: " + f[2]);
     const double hours = static_cast<double>(hours_from_civil(y, mo, d, hh)) + minutes / 60.0;
     char id[16];
     std::snprintf(id, sizeof id, "%c%c%02ld%04d", std::toupper(static_cast<unsigned char>(f[0][0])),
@@ -227,7 +247,9 @@ std::vector<BestTrack> parse_atcf_bdeck(std::string_view text, const std::string
       at = index.find(key);
     }
     BestTrack& t = out[at->second];
-    if (f.size() > 27 && !f[27].empty() && t.name.empty()) t.name = f[27];
+    // The name its latest line gives: a depression's number word ("TWELVE")
+    // or "INVEST" gives way to the storm's name once it is named.
+    if (f.size() > 27 && !f[27].empty()) t.name = f[27];
     // Several lines at one time (one a wind radius): one fix.
     if (!t.fixes.empty() && t.fixes.back().hours == hours) continue;
     if (!t.fixes.empty() && hours < t.fixes.back().hours)
@@ -444,10 +466,11 @@ std::vector<BestTrack> read_cf(const std::string& path, const BestTrackSelection
   const int lon_v = find_var(f, {"lon", "longitude"}, "longitude");
   if (time_v < 0 || lat_v < 0 || lon_v < 0) throw InputError(path, 0, "variables time, lat and lon are expected");
   const int wind_v = find_var(f, {"vmax_obs", "wind", "max_sustained_wind", "vmax", "wind_speed", "usa_wind", "wmo_wind",
-                                  "maximum_wind", "vmax_kt"},
+                                  "maximum_wind", "vmax_kt", "wind10", "vmax10"},
                               "wind_speed");
   if (wind_v < 0)
-    throw InputError(path, 0, "no maximum wind: a variable vmax_obs, wind, max_sustained_wind, vmax or wind_speed is expected");
+    throw InputError(path, 0, "no maximum wind: a variable vmax_obs, wind, max_sustained_wind, vmax, wind10 or wind_speed (or "
+                                 "of standard_name wind_speed) is expected");
   const std::string wind_name = var_name(f, wind_v);
   double to_kt = 1.0;
   const std::string wind_units = nc_text_attribute(f.id, wind_v, "units", "\x01");
@@ -485,7 +508,7 @@ std::vector<BestTrack> read_cf(const std::string& path, const BestTrackSelection
     if (c.size() != n) throw InputError(path, 0, "the counts of the ragged array are not one a trajectory");
     std::size_t at = 0;
     for (std::size_t i = 0; i < n; ++i) {
-      if (!std::isfinite(c[i]) || c[i] < 0) throw InputError(path, 0, "a count of the ragged array is not a number of fixes");
+      if (!std::isfinite(c[i]) || c[i] < 0 || c[i] > static_cast<double>(time.size()) || c[i] != std::floor(c[i])) throw InputError(path, 0, "a count of the ragged array is not a number of fixes");
       first[i] = at;
       count[i] = static_cast<std::size_t>(c[i]);
       at += count[i];
@@ -569,10 +592,8 @@ BestTrackFormat detect_best_track_format(const std::string& path) {
   for (std::string_view line : lines_of(text)) {
     if (blank(line)) continue;
     const std::vector<std::string> f = split_commas(line);
-    std::string b;
-    int number = 0, year = 0;
     long count = 0;
-    if (f.size() >= 3 && atcf_id(f[0], b, number, year) && whole(f[2], count)) return BestTrackFormat::hurdat2;
+    if (f.size() >= 3 && atcf_id_shape(f[0]) && whole(f[2], count)) return BestTrackFormat::hurdat2;
     if (f.size() >= 8 && f[2].size() == 10) return BestTrackFormat::atcf;
     break;
   }

@@ -144,8 +144,25 @@ void CatalogReader::check_layout() {
   };
   check("sid", {storm_dim}, nullptr, true);
   check("basin", {storm_dim}, nullptr, true);
-  check("reference_time", {storm_dim}, time_units, false);
-  check("time", {storm_dim, step_dim}, time_units, false);
+  check("reference_time", {storm_dim}, nullptr, false);
+  check("time", {storm_dim, step_dim}, nullptr, false);
+  // Times: tarvo's own units, or any CF time of the real calendar.
+  auto time_axis = [&](const char* name, CfTimeAxis& axis) {
+    const int id = var(name);
+    const std::string units = text_attribute(ncid_, id, "units");
+    if (units == "\x01")
+      throw InputError(path_, 0, std::string("variable ") + name + " has no units (expected '" + time_units + "')");
+    std::string calendar = text_attribute(ncid_, id, "calendar");
+    if (calendar == "\x01") calendar.clear();
+    std::string why;
+    if (!axis.parse(units, calendar, why))
+      throw InputError(path_, 0, std::string("variable ") + name + ": " + why + " (expected '" + time_units + "')");
+    if (!axis.real_calendar())
+      throw InputError(path_, 0, std::string("variable ") + name + ": the calendar '" + calendar +
+                                     "' is not the real one; a track's times are real dates (calendar \"standard\")");
+  };
+  time_axis("reference_time", reference_axis_);
+  time_axis("time", time_axis_);
   for (const CatalogFixField& f : fix_fields) check(f.name, {storm_dim, step_dim}, f.units, false);
   for (const CatalogParam& p : catalog_params) check(p.name, {storm_dim}, nullptr, false);
 }
@@ -226,7 +243,18 @@ std::vector<CatalogStorm> CatalogReader::read(std::size_t first, std::size_t cou
   };
   auto doubles = [&](const char* v, bool per_fix) { return values(0.0, v, per_fix); };
   auto floats = [&](const char* v, bool per_fix) { return values(0.0f, v, per_fix); };
-  const std::vector<double> ref = doubles("reference_time", false), time = doubles("time", true);
+  std::vector<double> ref = doubles("reference_time", false), time = doubles("time", true);
+  // To hours since 1970 (the same values in tarvo's own units); within a
+  // millisecond of a whole hour is that hour (days or minutes as reals).
+  auto to_hours = [](const CfTimeAxis& axis, std::vector<double>& v) {
+    for (double& x : v) {
+      if (!std::isfinite(x)) continue;
+      x = axis.hours_since_1970(x);
+      if (std::fabs(x - std::round(x)) < 3e-7) x = std::round(x);
+    }
+  };
+  to_hours(reference_axis_, ref);
+  to_hours(time_axis_, time);
   std::vector<std::vector<float>> fix;
   for (const CatalogFixField& f : fix_fields) fix.push_back(floats(f.name, true));
   std::vector<std::vector<float>> par;

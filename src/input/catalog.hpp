@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "input/case_inputs.hpp"
+#include "input/cf.hpp"
 #include "input/track.hpp"
 
 namespace tarvo {
@@ -79,6 +80,9 @@ class CatalogReader {
   int ncid_ = -1;
   std::size_t storms_ = 0, steps_ = 0;
   bool environment_optional_ = false;
+  // reference_time's and time's units (tarvo writes hours since 1970; other
+  // tools any CF time of the real calendar).
+  CfTimeAxis reference_axis_, time_axis_;
 };
 
 // Hours since 1970-01-01 00:00 as month, day, hour (proleptic Gregorian).

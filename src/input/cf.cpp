@@ -257,6 +257,21 @@ int nc_read_strings(int ncid, int varid, std::size_t first, std::size_t rows, st
     nc_free_string(n, raw.data());
     return NC_NOERR;
   }
+  if (type != NC_CHAR && ndims >= 1) {
+    // Numbers as ids (a tracker's integer track_id): their text.
+    std::size_t n = 1;
+    for (int d = 0; d < ndims; ++d) n *= count[d];
+    std::vector<double> v(n);
+    if (n > 0)
+      if (const int s = nc_get_vara_double(ncid, varid, start, count, v.data()); s != NC_NOERR) return s;
+    char text[40];
+    for (const double x : v) {
+      if (x == std::floor(x) && std::fabs(x) < 1e15) std::snprintf(text, sizeof text, "%lld", static_cast<long long>(x));
+      else std::snprintf(text, sizeof text, "%.9g", x);
+      out.emplace_back(text);
+    }
+    return NC_NOERR;
+  }
   if (type != NC_CHAR || ndims < 1) return NC_EBADTYPE;
   const std::size_t width = count[ndims - 1];
   std::size_t n = 1;

@@ -19,6 +19,7 @@ class CfTimeAxis {
   bool parse(const std::string& units, const std::string& calendar, std::string& why);
   double hours_since_1970(double value) const;
   const std::string& calendar() const { return calendar_; }
+  bool real_calendar() const { return kind_ == Kind::gregorian; }  // standard, gregorian, proleptic_gregorian
 
  private:
   enum class Kind { gregorian, fixed_365, fixed_366, fixed_360 };

@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <map>
 
+#include "input/calendar.hpp"
 #include "input/input_error.hpp"
 #include "input/track.hpp"
 
@@ -71,7 +72,7 @@ bool parse_start_rule(const std::string& text, StartRule& rule, std::string& why
   } else if (text.size() == 10 && text.find_first_not_of("0123456789") == std::string::npos) {
     const int y = std::atoi(text.substr(0, 4).c_str()), m = std::atoi(text.substr(4, 2).c_str()),
               d = std::atoi(text.substr(6, 2).c_str()), h = std::atoi(text.substr(8, 2).c_str());
-    if (m >= 1 && m <= 12 && d >= 1 && d <= 31 && h <= 23) {
+    if (m >= 1 && m <= 12 && d >= 1 && d <= days_in_month(m) + (m == 2 && leap_year(y) ? 1 : 0) && h <= 23) {
       rule.kind = StartRule::Kind::at;
       rule.at_hours = static_cast<double>(hours_from_civil(y, m, d, h));
       return true;

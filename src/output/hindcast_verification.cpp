@@ -31,6 +31,7 @@ HindcastVerification verify_hindcasts(const std::string& catalog, const std::str
   // The best track of every storm: observed winds against hours from its start.
   struct Observed {
     std::string basin;
+    double start_hours = 0;  // its start record's time, hours since 1970
     std::vector<double> hours, wind;
   };
   std::map<std::string, Observed> observed;
@@ -45,6 +46,7 @@ HindcastVerification verify_hindcasts(const std::string& catalog, const std::str
         int start = s.track.records.front().hour;  // the start record: the last fix at or before 0 h
         for (const TrackRecord& r : s.track.records)
           if (r.hour <= 0) start = r.hour;
+        o.start_hours = s.reference_hours + start;
         for (const TrackRecord& r : s.track.records) {
           o.hours.push_back(r.hour - start);
           o.wind.push_back(static_cast<double>(r.vmax_kt));
@@ -67,12 +69,22 @@ HindcastVerification verify_hindcasts(const std::string& catalog, const std::str
         v.unmatched.push_back(f.sid);
         continue;
       }
+      const Observed& o = it->second;
+      if (f.start_hours != o.start_hours) {
+        int y[2], m[2], d[2], h[2];
+        civil_from_hours(std::llround(f.start_hours), y[0], m[0], d[0], h[0]);
+        civil_from_hours(std::llround(o.start_hours), y[1], m[1], d[1], h[1]);
+        char buf[160];
+        std::snprintf(buf, sizeof buf, "starts at %04d-%02d-%02d %02dh, the catalog's storm of that sid at %04d-%02d-%02d %02dh",
+                      y[0], m[0], d[0], h[0], y[1], m[1], d[1], h[1]);
+        throw InputError(forecasts, 0, "storm " + f.sid + ": its forecast " + buf + ": these are not forecasts of " +
+                                           catalog + " (verify forecasts against the catalog they were made from)");
+      }
       if (f.rows.time.empty()) {
         ++v.without_result;
         continue;
       }
       ++v.forecasts;
-      const Observed& o = it->second;
       std::vector<double> lead(f.rows.lead_h.begin(), f.rows.lead_h.end()), wind(f.rows.wind_kt.begin(), f.rows.wind_kt.end());
       const double start_obs = at_time(o.hours, o.wind, 0.0);
       for (const std::string& basin : {o.basin, std::string("all")}) {
@@ -89,6 +101,9 @@ HindcastVerification verify_hindcasts(const std::string& catalog, const std::str
         }
       }
     }
+  if (v.forecasts + v.without_result == 0)
+    throw InputError(forecasts, 0, "none of its " + std::to_string(v.unmatched.size()) + " forecasts is a storm of " +
+                                       catalog + " (verify forecasts against the catalog they were made from)");
   for (auto& [basin, row] : sums) {
     if (basin == "all") continue;
     v.basins.push_back(basin);

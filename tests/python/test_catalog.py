@@ -110,6 +110,35 @@ def test_bad_catalogs_name_the_variable_and_the_storm(catalog, tmp_path, change,
     assert e.value.path.endswith("bad.nc")
 
 
+def test_times_in_other_cf_units_read_as_tarvos_own(catalog, tmp_path):
+    """Another tool's catalog: days since another date as reals, minutes as
+    integers, the calendar named; the same tracks. A calendar of no leap days
+    is refused: a track's times are real dates."""
+    path, tracks, _ = catalog
+    raw = xr.open_dataset(path, decode_times=False).load()
+    hours, ref = raw.time.values, raw.reference_time.values
+    for units, scale, offset in (("days since 2000-01-01", 24.0, 262968.0),
+                                 ("minutes since 1970-01-01T00:00:00Z", 1 / 60.0, 0.0)):
+        ds = raw.copy(deep=True)
+        ds["time"] = (("storm", "step"), (hours - offset) / scale, {"units": units, "calendar": "proleptic_gregorian"})
+        ds["reference_time"] = ("storm", (ref - offset) / scale, {"units": units})
+        other = tmp_path / "other.nc"
+        ds.to_netcdf(other)
+        back, _ = tarvo.read_catalog(other)
+        for a, b in zip(tracks, back):
+            assert (a.month, a.day, a.hour) == (b.month, b.day, b.hour) and a.hours.tobytes() == b.hours.tobytes()
+    ds = raw.copy(deep=True)
+    ds.time.attrs["calendar"] = "noleap"
+    ds.to_netcdf(tmp_path / "noleap.nc")
+    with pytest.raises(tarvo.InputError, match="variable time: the calendar 'noleap' is not the real one"):
+        tarvo.read_catalog(tmp_path / "noleap.nc")
+    ds = raw.copy(deep=True)
+    ds.time.attrs["units"] = "fortnights since 2000-01-01"
+    ds.to_netcdf(tmp_path / "fortnights.nc")
+    with pytest.raises(tarvo.InputError, match="variable time: .*fortnights"):
+        tarvo.read_catalog(tmp_path / "fortnights.nc")
+
+
 def test_long_tracks_and_broken_files(catalog, tmp_path, cases):
     path, _, _ = catalog
     ds = xr.open_dataset(path, decode_times=False).load()

@@ -3,12 +3,14 @@
 //   tarvo_bench CASE_DIR [benchmark flags]     (CASE_DIR holds data/, track.in, params.in)
 #include <benchmark/benchmark.h>
 
+#include <cmath>
 #include <cstdio>
 #include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "environment/potential_intensity.hpp"
 #include "tools/case_run.hpp"
 
 namespace {
@@ -104,7 +106,46 @@ void BM_WholeRun(benchmark::State& state) {
   }
 }
 
+// The potential intensity of a column of ERA5's 37 pressure levels (1000 to
+// 1 hPa; those above 50 hPa ignored), over 1,000 tropical and subtropical
+// columns: the fast iteration (range 0) and the published one (range 1).
+void BM_PotentialIntensity(benchmark::State& state) {
+  const std::vector<double> p = {1000, 975, 950, 925, 900, 875, 850, 825, 800, 775, 750, 700, 650, 600, 550, 500, 450, 400, 350,
+                                 300,  250, 225, 200, 175, 150, 125, 100, 70,  50,  30,  20,  10,  7,   5,   3,   2,   1};
+  const int levels = static_cast<int>(p.size()), columns = 1000;
+  std::vector<double> sst(columns), msl(columns), t(static_cast<std::size_t>(columns * levels)), r(t.size());
+  for (int k = 0; k < columns; ++k) {
+    const double surface = 18.0 + 12.0 * k / columns, exponent = 0.15 + 0.06 * ((k * 7) % 13) / 13.0;
+    const double humid = 0.6 + 0.35 * ((k * 11) % 17) / 17.0;
+    sst[static_cast<std::size_t>(k)] = surface + 1.0 + 0.003 * ((k * 5) % 1000);
+    msl[static_cast<std::size_t>(k)] = 1005.0 + 0.015 * ((k * 3) % 1000);
+    const double tropopause = (surface + 273.15) * std::pow(0.1, exponent) - 273.15;
+    for (int j = 0; j < levels; ++j) {
+      const double pj = p[static_cast<std::size_t>(j)];
+      const double tc = pj >= 100.0 ? (surface + 273.15) * std::pow(pj / 1000.0, exponent) - 273.15
+                                    : tropopause + 10.0 * (100.0 - pj) / 50.0;
+      const double e = humid * std::pow(pj / 1000.0, 2.0) * 6.112 * std::exp(17.67 * tc / (243.5 + tc));
+      const std::size_t at = static_cast<std::size_t>(k * levels + j);
+      t[at] = tc;
+      r[at] = pj > 100.0 ? 1000.0 * 0.622 * e / (pj - e) : 0.002;
+    }
+  }
+  tarvo::PotentialIntensityOptions options;
+  options.published_iterations = state.range(0) == 1;
+  std::vector<tarvo::PotentialIntensity> out(static_cast<std::size_t>(columns));
+  for (auto _ : state) {
+    tarvo::potential_intensity_columns(static_cast<std::size_t>(columns), sst.data(), msl.data(), p.data(), t.data(),
+                                       r.data(), levels, options, out.data());
+    benchmark::DoNotOptimize(out.data());
+  }
+  state.SetItemsProcessed(state.iterations() * columns);
+  state.counters["us_per_column"] =
+      benchmark::Counter(static_cast<double>(state.iterations() * columns),
+                         benchmark::Counter::kIsRate | benchmark::Counter::kInvert, benchmark::Counter::kIs1000);
+}
+
 BENCHMARK(BM_LoadGrids)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_PotentialIntensity)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_TimeLoop)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_StormsTogether)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Phase<forcing>)->Name("BM_Phase/step_forcing");

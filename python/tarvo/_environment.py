@@ -144,14 +144,20 @@ def potential_intensity(sst, msl, p, t, q, ckcd=0.9, ascent="reversible", dissip
         for name, a in (("t", arrays[3]), ("q", arrays[4])):
             if dim not in a.dims:
                 raise InputError(f"potential_intensity: {name} has no dimension {dim!r} of the levels")
-        sst_c = _kelvin(arrays[0], "sst") - 273.15
+        sst_k, t_k = _kelvin(arrays[0], "sst"), _kelvin(arrays[3], "t")
         msl_hpa = _hpa(arrays[1], "msl", default="Pa")
         p_hpa = _hpa(arrays[2], "p", default="hPa")
-        t_c = _kelvin(arrays[3], "t") - 273.15
+        _plausible(sst_k.values, "sst", 150.0, 400.0, "K", "after its units")
+        _plausible(t_k.values, "t", 100.0, 400.0, "K", "after its units")
+        _plausible(msl_hpa.values, "msl", 100.0, 2000.0, "hPa", "after its units")
+        _plausible(p_hpa.values, "p", 0.01, 1100.0, "hPa", "after its units")
+        sst_c, t_c = sst_k - 273.15, t_k - 273.15
         r_gkg = 1000.0 * _mixing_ratio(arrays[4], humidity)
         out = xr.apply_ufunc(lambda a, b, c, d, e: _columns(a, b, c, d, e, options), sst_c, msl_hpa, p_hpa, t_c, r_gkg,
                              input_core_dims=[[], [], [dim], [dim], [dim]], output_core_dims=[[]] * 5)
-        return _result(*out)
+        # The dimensions in the temperature's order (the field's), then any others.
+        order = [d for d in arrays[3].dims if d != dim]
+        return _result(*out).transpose(*order, ...)
     sst, msl, p, t, q = (np.asarray(a, dtype=np.float64) for a in arrays)
     if p.ndim != 1:
         raise InputError("potential_intensity: p is the levels, one dimension")
@@ -160,6 +166,7 @@ def potential_intensity(sst, msl, p, t, q, ckcd=0.9, ascent="reversible", dissip
     _plausible(sst, "sst", 150.0, 400.0, "K")
     _plausible(msl, "msl", 10000.0, 200000.0, "Pa")
     _plausible(t, "t", 100.0, 400.0, "K")
+    _plausible(p, "p", 0.01, 1100.0, "hPa")
     q = np.where(np.isnan(q), np.nan, q)
     r = q / (1.0 - q) if humidity == "specific" else q
     return _result(*(xr.DataArray(a) for a in _columns(sst - 273.15, msl * 0.01, p, t - 273.15, 1000.0 * r, options)))
@@ -171,6 +178,11 @@ def _columns(sst_c, msl_hpa, p_hpa, t_c, r_gkg, options):
     levels = np.asarray(p_hpa, np.float64).reshape(-1)
     if levels.ndim != 1 or t_c.shape[-1] != levels.size:
         raise InputError("potential_intensity: the levels of t and q are not those of p")
+    # From the surface up: levels given from the top down (ERA5's "level") are turned over.
+    if levels.size > 1 and levels[0] < levels[-1]:
+        levels, t_c, r_gkg = levels[::-1], t_c[..., ::-1], r_gkg[..., ::-1]
+    if not np.all(np.isfinite(levels)) or (levels.size > 1 and not np.all(np.diff(levels) < 0)):
+        raise InputError(f"potential_intensity: the pressure levels are not in order (one way or the other): {levels}")
     sst = np.broadcast_to(sst_c, shape).reshape(-1)
     msl = np.broadcast_to(msl_hpa, shape).reshape(-1)
     t = np.broadcast_to(t_c, shape + (levels.size,)).reshape(-1, levels.size)
@@ -232,15 +244,17 @@ def _hpa(a, name, default):
 
 def _mixing_ratio(a, humidity):
     u = _units(a, "q", "kg kg-1")
-    factor = {"kgkg-1": 1.0, "kg/kg": 1.0, "1": 1.0, "kgkg**-1": 1.0, "g/kg": 0.001, "gkg-1": 0.001}.get(u)
+    factor = {"kgkg-1": 1.0, "kg/kg": 1.0, "1": 1.0, "kgkg**-1": 1.0, "kg.kg-1": 1.0, "g/kg": 0.001, "gkg-1": 0.001,
+              "gkg**-1": 0.001, "g.kg-1": 0.001}.get(u)
     if factor is None:
         raise InputError(f"potential_intensity: q has units {a.attrs.get('units')!r}, not kg/kg or g/kg")
     x = a * factor
     return x / (1.0 - x) if humidity == "specific" else x
 
 
-def _plausible(a, name, low, high, units):
+def _plausible(a, name, low, high, units, given="for numpy arrays"):
+    a = np.asarray(a)
     finite = a[np.isfinite(a)]
     if finite.size and (finite.min() < low or finite.max() > high):
-        raise InputError(f"potential_intensity: {name} is in {units} for numpy arrays (values from {low:g} to {high:g}); "
+        raise InputError(f"potential_intensity: {name} is in {units} {given} (values from {low:g} to {high:g}); "
                          f"it has {finite.min():g} to {finite.max():g}: give xarray arrays with units, or convert")

@@ -20,6 +20,18 @@ bool has_environment(const std::vector<CatalogStorm>& storms) {
   return true;
 }
 
+// Storms none of whose fixes lies over the sea have no potential intensity
+// to give: they are left out (with their details), and said.
+void leave_out_without_pi(std::vector<CatalogStorm>& storms, EnvironmentReport& report,
+                          std::vector<std::vector<FixEnvironment>>* details, std::vector<std::string>& notes) {
+  for (auto it = report.without_pi.rbegin(); it != report.without_pi.rend(); ++it) {
+    notes.push_back(storms[*it].sid + ": left out: none of its fixes lies over the sea (no potential intensity to "
+                                      "give it)");
+    storms.erase(storms.begin() + static_cast<long>(*it));
+    if (details && *it < details->size()) details->erase(details->begin() + static_cast<long>(*it));
+  }
+}
+
 }  // namespace
 
 std::vector<BestTrack> read_tracks(const std::string& path, const std::string& format,
@@ -74,12 +86,7 @@ ImportSummary import_catalog(const ImportOptions& options, const std::string& ou
       {"tracks_positions", "the best track's own after each start (a perfect-track hindcast)"});
   if (!options.field_files.empty()) {
     summary.environment = fill_storm_environment(set.storms, options.field_files, options.environment, nullptr, true);
-    // A start whose whole window lies over land has no potential intensity to give: it is left out.
-    for (auto it = summary.environment.without_pi.rbegin(); it != summary.environment.without_pi.rend(); ++it) {
-      summary.notes.push_back(set.storms[*it].sid + ": left out: none of its fixes lies over the sea (no potential "
-                                                    "intensity to give it)");
-      set.storms.erase(set.storms.begin() + static_cast<long>(*it));
-    }
+    leave_out_without_pi(set.storms, summary.environment, nullptr, summary.notes);
     if (set.storms.empty()) throw InputError(sources, 0, "no forecast start has a fix over the sea");
     summary.with_environment = true;
     for (auto& a : environment_attributes(summary.environment)) extras.attributes.push_back(a);
@@ -114,7 +121,13 @@ EnvironmentReport environment_catalog(const std::string& in, const std::vector<s
     for (std::size_t first = 0; first < reader.storms(); first += read_chunk)
       for (CatalogStorm& s : reader.read(first, read_chunk)) storms.push_back(std::move(s));
   }
-  const EnvironmentReport report = fill_storm_environment(storms, field_files, options, details);
+  EnvironmentReport report = fill_storm_environment(storms, field_files, options, details, true);
+  if (report.without_pi.size() == storms.size()) {
+    std::string shown;
+    for (const std::string& f : field_files) shown += (shown.empty() ? "" : " ") + f;
+    throw InputError(shown, 0, "no storm of " + in + " has a fix over the sea (no potential intensity to give it)");
+  }
+  leave_out_without_pi(storms, report, details, report.notes);
   TrackCatalogExtras extras;
   extras.attributes = environment_attributes(report);
   extras.vpot_source = true;

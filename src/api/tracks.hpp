@@ -52,7 +52,8 @@ struct ImportSummary {
 ImportSummary import_catalog(const ImportOptions& options, const std::string& out, const std::string& command);
 
 // The environment of every storm of catalog `in` (it may have none yet) from
-// the fields, into catalog `out`.
+// the fields, into catalog `out`. A storm none of whose fixes lies over the
+// sea is left out (said in the report's notes); none left is an error.
 EnvironmentReport environment_catalog(const std::string& in, const std::vector<std::string>& field_files,
                                       const EnvironmentOptions& options, const std::string& out,
                                       const std::string& command,

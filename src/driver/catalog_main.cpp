@@ -110,8 +110,10 @@ void print_notes(const std::vector<std::string>& notes, std::size_t shown = 10) 
 
 void print_environment(const tarvo::EnvironmentReport& r) {
   std::printf("environment: %zu fixes: %zu with the potential intensity of their column, %zu filled in time from the "
-              "nearest fixes with one (over land or sea ice: %zu storms)\n",
-              r.computed + r.filled, r.computed, r.filled, r.notes.size());
+              "nearest fixes with one (over land or sea ice)",
+              r.computed + r.filled, r.computed, r.filled);
+  if (!r.without_pi.empty()) std::printf("; %zu storms left out, no fix over the sea", r.without_pi.size());
+  std::printf("\n");
   print_notes(r.notes, 3);
 }
 

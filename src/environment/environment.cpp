@@ -5,7 +5,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <limits>
+#include <map>
 #include <memory>
+#include <tuple>
 
 #include "input/input_error.hpp"
 
@@ -352,9 +354,22 @@ EnvironmentReport fill_environment(std::vector<CatalogStorm>& storms, FieldSet& 
 
   std::vector<Weighted> ring, ring_mid;
   double p_col[pi_max_levels], t_col[pi_max_levels], r_col[pi_max_levels];
+  // A fix at the time and place of one found before (the forecast starts of
+  // one storm share their fixes) takes what was found there.
+  std::map<std::tuple<double, float, float>, const FixEnvironment*> done;
   for (const Work& w : work) {
     const CatalogStorm& storm = storms[w.storm];
     const TrackRecord& rec = storm.track.records[w.fix];
+    const std::tuple<double, float, float> place{w.hours, rec.lat, rec.lon};
+    if (const auto seen = done.find(place); seen != done.end()) {
+      found[w.storm][w.fix] = *seen->second;
+      continue;
+    }
+    if (!done.empty() && std::get<0>(done.begin()->first) < w.hours) {  // earlier times come no more
+      done.clear();
+      fields.release_before(w.hours);
+    }
+    done.emplace(place, &found[w.storm][w.fix]);
     const std::string who = "storm " + std::to_string(w.storm) + " (" + storm.sid + "), fix " +
                             std::to_string(w.fix + 1) + " (" + hour_text(w.hours) + ", " + position_text(rec.lat, rec.lon) + ")";
     auto fail = [&](const std::string& what) { throw InputError(shown, 0, who + ": " + what); };

@@ -413,11 +413,18 @@ std::shared_ptr<const std::vector<float>> FieldSet::slice(Field f, int level, in
     start[static_cast<std::size_t>(seg.level_pos)] = static_cast<std::size_t>(seg.level_index[static_cast<std::size_t>(level)]);
   count[static_cast<std::size_t>(seg.lat_pos)] = v.grid.lat.size();
   count[static_cast<std::size_t>(seg.lon_pos)] = v.grid.lon.size();
-  std::vector<double> raw;
+  std::vector<double>& raw = raw_;
   if (const int status = nc_read_unpacked(file.ncid, seg.varid, start.data(), count.data(), raw); status != NC_NOERR)
     throw InputError(file.path, 0, "variable " + v.name + ": cannot read: " + nc_strerror(status));
   const std::size_t nlat = v.grid.lat.size(), nlon = v.grid.lon.size();
-  auto out = std::make_shared<std::vector<float>>(nlat * nlon);
+  Slice out;
+  if (!spare_.empty()) {
+    out = std::move(spare_.back());
+    spare_.pop_back();
+    out->resize(nlat * nlon);
+  } else {
+    out = std::make_shared<std::vector<float>>(nlat * nlon);
+  }
   const bool lat_first = seg.lat_pos < seg.lon_pos;
   for (std::size_t i = 0; i < nlat; ++i)
     for (std::size_t j = 0; j < nlon; ++j) {
@@ -430,9 +437,31 @@ std::shared_ptr<const std::vector<float>> FieldSet::slice(Field f, int level, in
   while (cached_ > cache_bytes_ && cache_.size() > 1) {
     cached_ -= cache_.back().second->size() * sizeof(float);
     index_.erase(cache_.back().first);
+    if (cache_.back().second.use_count() == 1) spare_.push_back(std::move(cache_.back().second));
     cache_.pop_back();
   }
   return out;
+}
+
+void FieldSet::release_before(double hours) {
+  int first[field_count];
+  for (int f = 0; f < field_count; ++f) {
+    first[f] = -1;
+    TimeWeights w;
+    std::string why;
+    if (vars_[f] && vars_[f]->kind != Variable::Kind::climatology && time_weights(static_cast<Field>(f), hours, w, why))
+      first[f] = w.i0;
+  }
+  for (auto it = cache_.begin(); it != cache_.end();) {
+    if (it->first.time < first[it->first.field]) {
+      cached_ -= it->second->size() * sizeof(float);
+      index_.erase(it->first);
+      if (it->second.use_count() == 1) spare_.push_back(std::move(it->second));
+      it = cache_.erase(it);
+    } else {
+      ++it;
+    }
+  }
 }
 
 std::string FieldSet::describe() const {

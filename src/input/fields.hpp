@@ -60,6 +60,10 @@ class FieldSet {
   std::string time_kind(Field f) const;
   // One level of a field at one time, [lat][lon] in the order of grid().
   std::shared_ptr<const std::vector<float>> slice(Field f, int level, int time);
+  // Lets go of the cached slices of times before those around `hours` (a
+  // reader going forward in time needs them no more; a climatology's months
+  // are kept).
+  void release_before(double hours);
   // The files and variables, for a record of what made an environment.
   std::string describe() const;
 
@@ -75,10 +79,14 @@ class FieldSet {
       return field != o.field ? field < o.field : level != o.level ? level < o.level : time < o.time;
     }
   };
-  using Slice = std::shared_ptr<const std::vector<float>>;
+  using Slice = std::shared_ptr<std::vector<float>>;
   std::list<std::pair<Key, Slice>> cache_;
   std::map<Key, std::list<std::pair<Key, Slice>>::iterator> index_;
   std::size_t cache_bytes_ = 0, cached_ = 0;
+  // Slices let go of, kept to be filled again (reading forward in time, the
+  // heap neither shrinks nor grows at every new time); the values as read.
+  std::vector<Slice> spare_;
+  std::vector<double> raw_;
 };
 
 }  // namespace tarvo

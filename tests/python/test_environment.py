@@ -169,9 +169,13 @@ def test_land_takes_the_potential_intensity_in_time_from_the_nearest_sea():
     # Held at the last sea fix's value (no sea fix after): the column's own.
     np.testing.assert_allclose(catalog.vpot.values[0, :len(tr)], sea_pi.vmax.values[0], rtol=1e-5)
     assert np.isnan(details.sst.values[0, len(tr) - 1]) and details.pi_flag.values[0, len(tr) - 1] == 0
-    # A storm all over land has no potential intensity to give.
-    with pytest.raises(tarvo.InputError, match="no fix has a potential intensity"):
+    # A storm all over land has no potential intensity to give: left out, and said; alone, an error.
+    with pytest.raises(tarvo.InputError, match="has a fix over the sea"):
         tarvo.environment([track(lon0=290.0)], era5(TIMES, land=land))
+    catalog, details = tarvo.environment([track(lon0=290.0, name="inland"), track(name="at_sea")],
+                                         era5(TIMES, land=land))
+    assert list(catalog.sid.values) == ["at_sea"] and details.sizes["storm"] == 1
+    assert "inland: left out: none of its fixes lies over the sea" in details.attrs["notes"]
 
 
 def test_what_other_tools_write_is_taken_alike(tmp_path):

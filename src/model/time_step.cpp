@@ -14,8 +14,10 @@
 // (model/lanes.hpp). This file is compiled once per path; TARVO_PATH names
 // the path and TARVO_LANES gives its lanes. What is sequential by nature (the
 // running downdraft integral, the Gauss-Seidel sweep, the outward pressure
-// integral, the scans with tie rules, the ocean look-ups and exp) stays in
-// ring order on scalars.
+// integral, the scans with tie rules and the ocean look-ups) stays in ring
+// order on scalars. exp is tarvo's own (setup/exp.hpp), in lanes, with the
+// bits of glibc's generic expf on every machine; log is glibc's, whose
+// builds agree over the model's inputs.
 //
 // A step is written for K storms at once (steps_on): one storm's step is
 // K = 1, and the time loop of many storms (run_models) steps storm_lanes of
@@ -29,6 +31,7 @@
 #include "model/kernels.hpp"
 #include "model/lanes.hpp"
 #include "model/run.hpp"
+#include "setup/exp.hpp"
 
 #ifndef TARVO_PATH
 #define TARVO_PATH scalar
@@ -216,7 +219,7 @@ template <class V>
     t_env = t_candidate;
     const float tc = t_env - 273.15f;
     // Saturation mixing ratio over 600 hPa.
-    qsat_env = 6.112f * std::exp(17.67f * tc / (tc + 243.5f)) * 0.622f * 0.0016666667f;
+    qsat_env = 6.112f * exp_float(17.67f * tc / (tc + 243.5f)) * 0.622f * 0.0016666667f;
     rh_frac = rh_env * 0.01f;
     s_env = (qsat_env * 2500000.0f * (rh_frac - 1.0f) -
              std::log(rh_frac) * t_env * 461.0f * qsat_env * 0.01f * rh_env) *
@@ -481,7 +484,7 @@ template <class V>
     store(&ahead_mld[i], c.mld);
     store(&ahead_strat[i], c.strat);
   });
-  for (int i = 2; i <= in; ++i) pressure_factor[i] = std::exp(-kappa * pressure_var[i]);
+  each_ring<V>([&](int i) { store(&pressure_factor[i], exp_of<V>(-kappa * at(pressure_var, i))); });
 
   each_ring<V>([&](int i) {
     const IndexOf<V> ring = ring_index<V>(i);
@@ -619,7 +622,7 @@ template <class V>
                                                4.6296296296296294e-05 + 1.0));
     }
     rmw_series[n] = r_m * velocity_scale * 0.001f * 20000.0f;  // km
-    pmin_series[n] = p_ambient * std::exp(kappa * x_m - vmax_ms * vmax_ms * 1.1608598e-05f);  // hPa
+    pmin_series[n] = p_ambient * exp_float(kappa * x_m - vmax_ms * vmax_ms * 1.1608598e-05f);  // hPa
     // Shorter steps for strong storms.
     if (vmax > 1.5f) dt = 0.5f * dt_single;
     if (vmax > 2.0f) dt = 0.2f * dt_single;

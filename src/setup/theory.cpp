@@ -2,6 +2,8 @@
 
 #include <cmath>
 
+#include "setup/exp.hpp"
+
 namespace tarvo {
 
 namespace {
@@ -18,13 +20,13 @@ constexpr float lowest_pressure = 1.0f;             // hPa
 void theory(const float& ckcd, const float& rh, const float& sst, const float& t_out,
             const float& p_amb, float& vmax, float& pmin, int& ifail) {
   ifail = 0;
-  const float es = 6.112f * std::exp(17.67f * sst / (sst + 243.5f));  // hPa
+  const float es = 6.112f * exp_float(17.67f * sst / (sst + 243.5f));  // hPa
   const float eff = (sst - t_out) / (t_out + celsius_to_kelvin);
   const float tsk = sst + celsius_to_kelvin;
   const float a = eff * latent_heat * es / (tsk * r_vapour);
   const float b = (eff + 1.0f) * (1.0f - rh) * (0.5f * ckcd);
   auto pressure_equation = [&](float p) {
-    return p_amb * std::exp(-(a * (b / p + rh * (1.0f / p - 1.0f / p_amb))));
+    return p_amb * exp_float(-(a * (b / p + rh * (1.0f / p - 1.0f / p_amb))));
   };
 
   float p = p_amb;
@@ -43,7 +45,7 @@ void theory(const float& ckcd, const float& rh, const float& sst, const float& t
   }
   const float pm = 0.5f * (pnew + p);
   vmax = std::sqrt(es * latent_heat_eps * (1.0f - rh) / pm * (eff * ckcd));
-  pmin = pm * std::exp(-(vmax * vmax) / (tsk * three_r_dry));
+  pmin = pm * exp_float(-(vmax * vmax) / (tsk * three_r_dry));
 }
 
 }  // namespace tarvo

@@ -172,10 +172,13 @@ CatalogSummary run_catalog(const std::string& in, const std::string& out, const 
     std::vector<Forecast> forecasts;
     const std::vector<std::string> status = forecast_chunk(storms, first, in, grids, options.threads, forecasts);
     CatalogWriter writer(part, count, n, options.command);
+    std::vector<StoredForecast> stored;
+    stored.reserve(count);
     for (std::size_t i = 0; i < count; ++i) {
-      writer.write(i, stored_forecast(storms[i], first + i, forecasts[i].samples, status[i]));
+      stored.push_back(stored_forecast(storms[i], first + i, forecasts[i].samples, status[i]));
       tally(storms[i].sid, status[i]);
     }
+    writer.write(0, stored);
     writer.finish();  // the chunk is done only once its part is in place
     if (on_progress) on_progress(done, summary.failed, summary.storms);
   }

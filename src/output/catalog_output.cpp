@@ -166,46 +166,73 @@ CatalogWriter::CatalogWriter(const std::string& path, std::size_t storms, std::s
 
 int CatalogWriter::var(const char* name) const { return file_.var(name); }
 
-void CatalogWriter::write(std::size_t row, const StoredForecast& f) {
-  auto check = [&](int s, const char* what) { file_.check(s, what); };
-  const int ncid_ = file_.id();
-  const ForecastRows& r = f.rows;
-  const std::size_t m = r.time.size();
-  const std::size_t one[] = {row}, count1[] = {1};
-  const int catalog_index = static_cast<int>(f.index);
-  check(nc_put_vara_int(ncid_, var("storm"), one, count1, &catalog_index), "storm");
-  auto put_string = [&](const char* v, const std::string& value) {
-    const char* p = value.c_str();
-    check(nc_put_vara_string(ncid_, var(v), one, count1, &p), v);
+void CatalogWriter::write(std::size_t first_row, const std::vector<StoredForecast>& forecasts) {
+  const std::size_t n = forecasts.size();
+  if (n == 0) return;
+  const int ncid = file_.id();
+  const std::size_t start1[] = {first_row}, count1[] = {n};
+  // Per storm.
+  auto put_ints = [&](const char* v, auto value_of) {
+    std::vector<int> values(n);
+    for (std::size_t i = 0; i < n; ++i) values[i] = value_of(forecasts[i]);
+    file_.check(nc_put_vara_int(ncid, var(v), start1, count1, values.data()), v);
   };
-  put_string("sid", f.sid);
-  for (const StormText& t : storm_texts) put_string(t.name, f.*(t.member));
-  put_string("data_provider", "tarvo");
-  put_string("max_sustained_wind_unit", "kn");
-  put_string("central_pressure_unit", "mb");
-  const signed char flag = 1;  // a model's own track, as CLIMADA marks the tracks it reads
-  check(nc_put_vara_schar(ncid_, var("orig_event_flag"), one, count1, &flag), "orig_event_flag");
-  check(nc_put_vara_longlong(ncid_, var("id_no"), one, count1, &f.id_no), "id_no");
-  const signed char category = static_cast<signed char>(r.category);
-  check(nc_put_vara_schar(ncid_, var("category"), one, count1, &category), "category");
-  check(nc_put_vara_double(ncid_, var("reference_time"), one, count1, &f.start_hours), "reference_time");
-  check(nc_put_vara_int(ncid_, var("year"), one, count1, &f.year), "year");
-  check(nc_put_vara_int(ncid_, var("cyclone_number"), one, count1, &f.cyclone_number), "cyclone_number");
-  for (const CatalogParam& p : catalog_params)
-    check(nc_put_vara_float(ncid_, var(p.name), one, count1, &(f.params.*(p.member))), p.name);
-  if (m == 0) return;
-  if (m > longest_) longest_ = m;
-  const std::size_t start[] = {row, 0}, count[] = {1, m};
-  check(nc_put_vara_double(ncid_, var("time"), start, count, r.time.data()), "time");
-  for (const StoredSeries& s : stored_series)
-    check(nc_put_vara_float(ncid_, var(s.name), start, count, (r.*(s.values)).data()), s.name);
-  std::string basins;
-  for (std::size_t k = 0; k < m; ++k) {
-    basins += f.basin.substr(0, basin_chars);
-    basins.resize((k + 1) * basin_chars, '\0');
+  put_ints("storm", [](const StoredForecast& f) { return static_cast<int>(f.index); });
+  put_ints("year", [](const StoredForecast& f) { return f.year; });
+  put_ints("cyclone_number", [](const StoredForecast& f) { return f.cyclone_number; });
+  auto put_strings = [&](const char* v, auto value_of) {
+    std::vector<const char*> values(n);
+    for (std::size_t i = 0; i < n; ++i) values[i] = value_of(forecasts[i]);
+    file_.check(nc_put_vara_string(ncid, var(v), start1, count1, values.data()), v);
+  };
+  put_strings("sid", [](const StoredForecast& f) { return f.sid.c_str(); });
+  for (const StormText& t : storm_texts)
+    put_strings(t.name, [&t](const StoredForecast& f) { return (f.*(t.member)).c_str(); });
+  put_strings("data_provider", [](const StoredForecast&) { return "tarvo"; });
+  put_strings("max_sustained_wind_unit", [](const StoredForecast&) { return "kn"; });
+  put_strings("central_pressure_unit", [](const StoredForecast&) { return "mb"; });
+  std::vector<signed char> bytes(n, 1);  // a model's own track, as CLIMADA marks the tracks it reads
+  file_.check(nc_put_vara_schar(ncid, var("orig_event_flag"), start1, count1, bytes.data()), "orig_event_flag");
+  for (std::size_t i = 0; i < n; ++i) bytes[i] = static_cast<signed char>(forecasts[i].rows.category);
+  file_.check(nc_put_vara_schar(ncid, var("category"), start1, count1, bytes.data()), "category");
+  std::vector<long long> ids(n);
+  for (std::size_t i = 0; i < n; ++i) ids[i] = forecasts[i].id_no;
+  file_.check(nc_put_vara_longlong(ncid, var("id_no"), start1, count1, ids.data()), "id_no");
+  doubles_.resize(n);
+  for (std::size_t i = 0; i < n; ++i) doubles_[i] = forecasts[i].start_hours;
+  file_.check(nc_put_vara_double(ncid, var("reference_time"), start1, count1, doubles_.data()), "reference_time");
+  floats_.resize(n);
+  for (const CatalogParam& p : catalog_params) {
+    for (std::size_t i = 0; i < n; ++i) floats_[i] = forecasts[i].params.*(p.member);
+    file_.check(nc_put_vara_float(ncid, var(p.name), start1, count1, floats_.data()), p.name);
   }
-  const std::size_t text_start[] = {row, 0, 0}, text_count[] = {1, m, basin_chars};
-  check(nc_put_vara_text(ncid_, var("basin"), text_start, text_count, basins.data()), "basin");
+  // Per sample: the block's rows as long as its longest, the rest padding
+  // (the fill values NaN and '\0', as unwritten rows have them).
+  std::size_t m = 0;
+  for (const StoredForecast& f : forecasts) m = std::max(m, f.rows.time.size());
+  if (m == 0) return;
+  longest_ = std::max(longest_, m);
+  const std::size_t start[] = {first_row, 0, 0}, count[] = {n, m, basin_chars};
+  constexpr double nan = std::numeric_limits<double>::quiet_NaN();
+  doubles_.assign(n * m, nan);
+  for (std::size_t i = 0; i < n; ++i)
+    std::copy(forecasts[i].rows.time.begin(), forecasts[i].rows.time.end(), doubles_.begin() + static_cast<long>(i * m));
+  file_.check(nc_put_vara_double(ncid, var("time"), start, count, doubles_.data()), "time");
+  for (const StoredSeries& s : stored_series) {
+    floats_.assign(n * m, static_cast<float>(nan));
+    for (std::size_t i = 0; i < n; ++i) {
+      const std::vector<float>& values = forecasts[i].rows.*(s.values);
+      std::copy(values.begin(), values.end(), floats_.begin() + static_cast<long>(i * m));
+    }
+    file_.check(nc_put_vara_float(ncid, var(s.name), start, count, floats_.data()), s.name);
+  }
+  chars_.assign(n * m * basin_chars, '\0');
+  for (std::size_t i = 0; i < n; ++i) {
+    const std::string code = forecasts[i].basin.substr(0, basin_chars);
+    for (std::size_t k = 0; k < forecasts[i].rows.time.size(); ++k)
+      std::copy(code.begin(), code.end(), chars_.begin() + static_cast<long>((i * m + k) * basin_chars));
+  }
+  file_.check(nc_put_vara_text(ncid, var("basin"), start, count, chars_.data()), "basin");
 }
 
 void CatalogWriter::copy_rows(int src, const std::string& src_path, std::size_t src_steps, std::size_t src_row,

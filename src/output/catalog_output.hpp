@@ -50,8 +50,10 @@ class CatalogWriter {
   CatalogWriter(const std::string& path, std::size_t storms, std::size_t catalog_storms,
                 const std::string& command);
 
-  // A storm's forecast at `row` of this file (its catalog index in it).
-  void write(std::size_t row, const StoredForecast& forecast);
+  // Forecasts of storms at rows first_row .. of this file, one write a
+  // variable (HDF5 allocates a conversion buffer of a megabyte for every
+  // write of strings: a write a storm cost thousands of fresh pages).
+  void write(std::size_t first_row, const std::vector<StoredForecast>& forecasts);
   // Rows src_row .. src_row + count - 1 of the open forecast file `src`
   // (`src_steps` long), every variable as stored, to rows row .. of this one.
   void copy_rows(int src, const std::string& src_path, std::size_t src_steps, std::size_t src_row,
@@ -62,6 +64,10 @@ class CatalogWriter {
   int var(const char* name) const;
   NetcdfFile file_;
   std::size_t longest_ = 0;
+  // Buffers of a block's values, kept from block to block.
+  std::vector<float> floats_;
+  std::vector<double> doubles_;
+  std::vector<char> chars_;
 };
 
 // Reads a forecast file a block of storms at a time, in order.

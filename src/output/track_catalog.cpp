@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <limits>
 #include <vector>
 
 namespace tarvo {
@@ -49,38 +50,60 @@ TrackCatalogWriter::TrackCatalogWriter(const std::string& path, std::size_t stor
   file_.check(nc_enddef(file_.id()), "definitions");
 }
 
-void TrackCatalogWriter::write(std::size_t row, const CatalogStorm& storm) {
+void TrackCatalogWriter::write(const std::vector<CatalogStorm>& storms, std::size_t first, std::size_t count) {
+  if (count == 0) return;
   const int ncid = file_.id();
-  const std::size_t one[] = {row}, count1[] = {1};
-  const int index = static_cast<int>(row);
-  file_.check(nc_put_vara_int(ncid, file_.var("storm"), one, count1, &index), "storm");
-  const std::string basin = storm.track.basin.substr(0, storm.track.basin.find_last_not_of(' ') + 1);
-  for (auto [v, value] : {std::pair{"sid", &storm.sid}, {"name", &storm.name}, {"basin", &basin}}) {
-    const char* p = value->c_str();
-    file_.check(nc_put_vara_string(ncid, file_.var(v), one, count1, &p), v);
+  const std::size_t start1[] = {first}, count1[] = {count};
+  const CatalogStorm* block = storms.data() + first;
+  std::vector<int> ints(count);
+  for (std::size_t i = 0; i < count; ++i) ints[i] = static_cast<int>(first + i);
+  file_.check(nc_put_vara_int(ncid, file_.var("storm"), start1, count1, ints.data()), "storm");
+  std::vector<std::string> basins(count);
+  for (std::size_t i = 0; i < count; ++i)
+    basins[i] = block[i].track.basin.substr(0, block[i].track.basin.find_last_not_of(' ') + 1);
+  std::vector<const char*> texts(count);
+  for (const char* v : {"sid", "name", "basin"}) {
+    for (std::size_t i = 0; i < count; ++i)
+      texts[i] = v[0] == 's' ? block[i].sid.c_str() : v[0] == 'n' ? block[i].name.c_str() : basins[i].c_str();
+    file_.check(nc_put_vara_string(ncid, file_.var(v), start1, count1, texts.data()), v);
   }
-  file_.check(nc_put_vara_int(ncid, file_.var("year"), one, count1, &storm.year), "year");
-  file_.check(nc_put_vara_int(ncid, file_.var("cyclone_number"), one, count1, &storm.cyclone_number),
-              "cyclone_number");
-  file_.check(nc_put_vara_double(ncid, file_.var("reference_time"), one, count1, &storm.reference_hours),
-              "reference_time");
-  for (const CatalogParam& p : catalog_params)
-    file_.check(nc_put_vara_float(ncid, file_.var(p.name), one, count1, &(storm.params.*(p.member))), p.name);
-  const std::vector<TrackRecord>& records = storm.track.records;
-  const std::size_t m = records.size();
+  for (std::size_t i = 0; i < count; ++i) ints[i] = block[i].year;
+  file_.check(nc_put_vara_int(ncid, file_.var("year"), start1, count1, ints.data()), "year");
+  for (std::size_t i = 0; i < count; ++i) ints[i] = block[i].cyclone_number;
+  file_.check(nc_put_vara_int(ncid, file_.var("cyclone_number"), start1, count1, ints.data()), "cyclone_number");
+  std::vector<double> doubles(count);
+  for (std::size_t i = 0; i < count; ++i) doubles[i] = block[i].reference_hours;
+  file_.check(nc_put_vara_double(ncid, file_.var("reference_time"), start1, count1, doubles.data()), "reference_time");
+  std::vector<float> floats(count);
+  for (const CatalogParam& p : catalog_params) {
+    for (std::size_t i = 0; i < count; ++i) floats[i] = block[i].params.*(p.member);
+    file_.check(nc_put_vara_float(ncid, file_.var(p.name), start1, count1, floats.data()), p.name);
+  }
+  // Per fix: the block's rows as long as its longest, the rest the fill values.
+  std::size_t m = 0;
+  for (std::size_t i = 0; i < count; ++i) m = std::max(m, block[i].track.records.size());
   if (m == 0) return;
   longest_ = std::max(longest_, m);
-  const std::size_t start[] = {row, 0}, count[] = {1, m};
-  std::vector<double> time(m);
-  for (std::size_t k = 0; k < m; ++k) time[k] = storm.reference_hours + records[k].hour;
-  file_.check(nc_put_vara_double(ncid, file_.var("time"), start, count, time.data()), "time");
-  std::vector<float> values(m);
+  const std::size_t start[] = {first, 0}, counts[] = {count, m};
+  constexpr double nan = std::numeric_limits<double>::quiet_NaN();
+  doubles.assign(count * m, nan);
+  for (std::size_t i = 0; i < count; ++i)
+    for (std::size_t k = 0; k < block[i].track.records.size(); ++k)
+      doubles[i * m + k] = block[i].reference_hours + block[i].track.records[k].hour;
+  file_.check(nc_put_vara_double(ncid, file_.var("time"), start, counts, doubles.data()), "time");
   for (const CatalogFixField& f : catalog_fix_fields) {
-    for (std::size_t k = 0; k < m; ++k) values[k] = records[k].*(f.member);
-    file_.check(nc_put_vara_float(ncid, file_.var(f.name), start, count, values.data()), f.name);
+    floats.assign(count * m, static_cast<float>(nan));
+    for (std::size_t i = 0; i < count; ++i)
+      for (std::size_t k = 0; k < block[i].track.records.size(); ++k) floats[i * m + k] = block[i].track.records[k].*(f.member);
+    file_.check(nc_put_vara_float(ncid, file_.var(f.name), start, counts, floats.data()), f.name);
   }
-  if (vpot_source_ && storm.vpot_source.size() == m)
-    file_.check(nc_put_vara_schar(ncid, file_.var("vpot_source"), start, count, storm.vpot_source.data()), "vpot_source");
+  if (vpot_source_) {
+    std::vector<signed char> source(count * m, 0);
+    for (std::size_t i = 0; i < count; ++i)
+      if (block[i].vpot_source.size() == block[i].track.records.size())
+        std::copy(block[i].vpot_source.begin(), block[i].vpot_source.end(), source.begin() + static_cast<long>(i * m));
+    file_.check(nc_put_vara_schar(ncid, file_.var("vpot_source"), start, counts, source.data()), "vpot_source");
+  }
 }
 
 void TrackCatalogWriter::finish() {
@@ -93,7 +116,9 @@ void write_track_catalog(const std::string& path, const std::vector<CatalogStorm
   const std::string staged = path + ".checking";
   {
     TrackCatalogWriter writer(staged, storms.size(), command, extras);
-    for (std::size_t i = 0; i < storms.size(); ++i) writer.write(i, storms[i]);
+    constexpr std::size_t block = 256;
+    for (std::size_t first = 0; first < storms.size(); first += block)
+      writer.write(storms, first, std::min(block, storms.size() - first));
     writer.finish();
   }
   try {

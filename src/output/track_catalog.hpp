@@ -22,7 +22,8 @@ class TrackCatalogWriter {
  public:
   TrackCatalogWriter(const std::string& path, std::size_t storms, const std::string& command,
                      const TrackCatalogExtras& extras = {});
-  void write(std::size_t row, const CatalogStorm& storm);
+  // Storms first .. first + count - 1 of `storms`, at those rows, one write a variable.
+  void write(const std::vector<CatalogStorm>& storms, std::size_t first, std::size_t count);
   void finish();  // without it the file is not written
 
  private:

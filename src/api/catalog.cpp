@@ -93,7 +93,7 @@ void check_adecks(const CatalogReader& reader, std::size_t begin, std::size_t en
 
 std::vector<CatalogStorm> read_catalog(const std::string& path) {
   const CatalogReader reader(path);
-  reader.sids();
+  reader.check_sids();
   std::vector<CatalogStorm> storms;
   for (std::size_t first = 0; first < reader.storms(); first += read_chunk)
     for (CatalogStorm& s : reader.read(first, read_chunk)) storms.push_back(std::move(s));
@@ -114,7 +114,7 @@ void write_catalog(const std::string& path, std::vector<CatalogStorm> storms, co
 CatalogSummary run_catalog(const std::string& in, const std::string& out, const OceanGrids& grids,
                            const CatalogOptions& options, const std::function<void(int, int, int)>& on_progress) {
   const CatalogReader reader(in);
-  const std::vector<std::string> sids = reader.sids();  // every sid checked (unique, safe) before any work
+  reader.check_sids();  // every sid checked (unique, safe) before any work
   const std::size_t n = reader.storms();
   const auto k = static_cast<std::size_t>(options.shard_k), shares = static_cast<std::size_t>(options.shard_n);
   const std::size_t end = std::min(n * (k + 1) / shares, options.last);
@@ -157,13 +157,14 @@ CatalogSummary run_catalog(const std::string& in, const std::string& out, const 
     parts.push_back(part);
     if (options.resume && fs::exists(part)) {
       const ForecastIndex kept = read_forecast_index(part);
+      const std::vector<std::string> sids = reader.sids(first, count);
       bool same = kept.catalog_storms == n && kept.storm.size() == count;
       for (std::size_t i = 0; same && i < count; ++i)
-        same = kept.storm[i] == static_cast<long long>(first + i) && kept.sid[i] == sids[first + i];
+        same = kept.storm[i] == static_cast<long long>(first + i) && kept.sid[i] == sids[i];
       if (!same)
         throw InputError(part, 0, "is not a chunk of " + in + " (its storms differ): remove " + parts_dir +
                                       " to start again");
-      for (std::size_t i = 0; i < count; ++i) tally(sids[first + i], kept.status[i]);
+      for (std::size_t i = 0; i < count; ++i) tally(kept.sid[i], kept.status[i]);
       summary.resumed += static_cast<int>(count);
       if (on_progress) on_progress(done, summary.failed, summary.storms);
       continue;

@@ -117,7 +117,7 @@ EnvironmentReport environment_catalog(const std::string& in, const std::vector<s
   {
     CatalogReader reader(in);
     reader.allow_missing_environment();
-    reader.sids();
+    reader.check_sids();
     for (std::size_t first = 0; first < reader.storms(); first += read_chunk)
       for (CatalogStorm& s : reader.read(first, read_chunk)) storms.push_back(std::move(s));
   }

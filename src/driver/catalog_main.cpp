@@ -85,7 +85,7 @@ int pack(const std::vector<std::string>& dirs, const std::string& out, int year,
 
 int unpack(const std::string& in, const std::string& dir) {
   const tarvo::CatalogReader reader(in);
-  reader.sids();
+  reader.check_sids();
   for (std::size_t first = 0; first < reader.storms(); first += chunk_storms) {
     const std::vector<tarvo::CatalogStorm> storms = reader.read(first, chunk_storms);
     for (std::size_t i = 0; i < storms.size(); ++i) {
@@ -119,7 +119,7 @@ void print_environment(const tarvo::EnvironmentReport& r) {
 
 int check(const std::string& in) {
   const tarvo::CatalogReader reader(in);
-  reader.sids();
+  reader.check_sids();
   std::size_t fewest = 0, most = 0, hours = 0;
   std::set<std::string> basins;
   for (std::size_t first = 0; first < reader.storms(); first += chunk_storms)

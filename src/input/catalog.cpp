@@ -4,10 +4,13 @@
 #include <netcdf_mem.h>
 
 #include <cerrno>
+#include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <map>
 #include <type_traits>
 
+#include "input/cf.hpp"
 #include "input/input_error.hpp"
 
 namespace tarvo {
@@ -74,15 +77,29 @@ void civil_from_hours(long long hours, int& year, int& month, int& day, int& hou
   year = static_cast<int>(static_cast<long long>(yoe) + era * 400 + (month <= 2));
 }
 
+namespace {
+
+// A small chunk cache for every variable: a catalog is read a chunk of
+// storms at a time, once, and memory stays flat however large it is.
+void small_chunk_caches(int ncid) {
+  int nvars = 0;
+  nc_inq_nvars(ncid, &nvars);
+  for (int v = 0; v < nvars; ++v) nc_set_var_chunk_cache(ncid, v, 1u << 20, 31, 0.75f);
+}
+
+}  // namespace
+
 CatalogReader::CatalogReader(const std::string& path) : path_(path) {
   adopt(nc_open(path.c_str(), NC_NOWRITE, &ncid_));
 }
 
-CatalogReader::CatalogReader(const void* data, std::size_t size, const std::string& shown) : path_(shown) {
+CatalogReader::CatalogReader(const void* data, std::size_t size, const std::string& shown)
+    : path_(shown), in_memory_(true) {
   adopt(nc_open_mem(shown.c_str(), NC_NOWRITE, size, const_cast<void*>(data), &ncid_));
 }
 
 void CatalogReader::adopt(int open_status) {
+  bound_hdf5_free_lists();
   if (open_status == ENOENT) {
     ncid_ = -1;
     throw InputError(path_, 0, "cannot open: no such file");
@@ -91,11 +108,7 @@ void CatalogReader::adopt(int open_status) {
     ncid_ = -1;
     throw InputError(path_, 0, std::string("not a readable NetCDF catalog: ") + nc_strerror(open_status));
   }
-  // A small chunk cache for every variable: a catalog is read a chunk of
-  // storms at a time, once, and memory stays flat however large it is.
-  int nvars = 0;
-  nc_inq_nvars(ncid_, &nvars);
-  for (int v = 0; v < nvars; ++v) nc_set_var_chunk_cache(ncid_, v, 1u << 20, 31, 0.75f);
+  small_chunk_caches(ncid_);
   try {
     check_layout();
   } catch (...) {
@@ -168,6 +181,19 @@ void CatalogReader::check_layout() {
 }
 
 std::vector<std::string> CatalogReader::strings(int varid, std::size_t first, std::size_t count) const {
+  constexpr std::size_t reopen_after = 4096;  // strings
+  strings_since_open_ += count;
+  if (strings_since_open_ > reopen_after && !in_memory_) {
+    // Closed first: HDF5 shares one open file between its opens.
+    nc_close(ncid_);
+    ncid_ = -1;
+    if (const int status = nc_open(path_.c_str(), NC_NOWRITE, &ncid_); status != NC_NOERR) {
+      ncid_ = -1;
+      throw InputError(path_, 0, std::string("cannot open again: ") + nc_strerror(status));
+    }
+    small_chunk_caches(ncid_);  // variable ids stay what they were
+    strings_since_open_ = count;
+  }
   std::vector<char*> raw(count, nullptr);
   const std::size_t start[] = {first}, n[] = {count};
   std::vector<std::string> out;
@@ -179,16 +205,49 @@ std::vector<std::string> CatalogReader::strings(int varid, std::size_t first, st
   return out;
 }
 
-std::vector<std::string> CatalogReader::sids() const {
-  std::vector<std::string> s = strings(var("sid"), 0, storms_);
-  std::map<std::string, std::size_t> seen;
-  for (std::size_t i = 0; i < s.size(); ++i) {
-    const std::string where = "variable sid, storm " + std::to_string(i) + " (" + s[i] + ")";
-    if (!safe_sid(s[i])) throw InputError(path_, 0, where + ": not safe as a file name (letters, digits, '.', '_', '-')");
-    const auto [at, fresh] = seen.emplace(s[i], i);
-    if (!fresh) throw InputError(path_, 0, where + ": the same sid as storm " + std::to_string(at->second));
+std::vector<std::string> CatalogReader::sids(std::size_t first, std::size_t count) const {
+  if (first > storms_) first = storms_;
+  if (count > storms_ - first) count = storms_ - first;
+  return strings(var("sid"), first, count);
+}
+
+void CatalogReader::check_sids() const {
+  constexpr std::size_t block = 4096;
+  auto hash_of = [](const std::string& s) {
+    std::uint64_t h = 14695981039346656037ull;  // FNV-1a
+    for (const unsigned char c : s) h = (h ^ c) * 1099511628211ull;
+    return h;
+  };
+  // Every sid's hash, sorted; hashes that come twice are the only places a
+  // sid can: those storms' sids are compared as text, in storm order.
+  std::vector<std::uint64_t> hashes;
+  hashes.reserve(storms_);
+  for (std::size_t first = 0; first < storms_; first += block) {
+    const std::vector<std::string> s = sids(first, block);
+    for (std::size_t k = 0; k < s.size(); ++k) {
+      if (!safe_sid(s[k]))
+        throw InputError(path_, 0, "variable sid, storm " + std::to_string(first + k) + " (" + s[k] +
+                                       "): not safe as a file name (letters, digits, '.', '_', '-')");
+      hashes.push_back(hash_of(s[k]));
+    }
   }
-  return s;
+  std::sort(hashes.begin(), hashes.end());
+  std::vector<std::uint64_t> shared;
+  for (std::size_t k = 1; k < hashes.size(); ++k)
+    if (hashes[k] == hashes[k - 1] && (shared.empty() || shared.back() != hashes[k])) shared.push_back(hashes[k]);
+  hashes = std::vector<std::uint64_t>();
+  if (shared.empty()) return;
+  std::map<std::string, std::size_t> seen;  // sids of shared hashes: the first storm of each
+  for (std::size_t first = 0; first < storms_; first += block) {
+    const std::vector<std::string> s = sids(first, block);
+    for (std::size_t k = 0; k < s.size(); ++k) {
+      if (!std::binary_search(shared.begin(), shared.end(), hash_of(s[k]))) continue;
+      const auto [at, fresh] = seen.emplace(s[k], first + k);
+      if (!fresh)
+        throw InputError(path_, 0, "variable sid, storm " + std::to_string(first + k) + " (" + s[k] +
+                                       "): the same sid as storm " + std::to_string(at->second));
+    }
+  }
 }
 
 std::vector<CatalogStorm> CatalogReader::read(std::size_t first, std::size_t count) const {

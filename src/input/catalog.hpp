@@ -67,8 +67,12 @@ class CatalogReader {
   // Storms first .. first + count - 1, each checked: InputError names the
   // file, the variable and the storm (index and sid).
   std::vector<CatalogStorm> read(std::size_t first, std::size_t count) const;
-  // Every sid, checked unique and safe as file names.
-  std::vector<std::string> sids() const;
+  // Checks every sid: unique and safe as a file name. Reads them a block at
+  // a time and keeps 12 bytes a storm, so that a catalog of a million storms
+  // is checked in a few megabytes.
+  void check_sids() const;
+  // The sids of storms first .. first + count - 1.
+  std::vector<std::string> sids(std::size_t first, std::size_t count) const;
 
  private:
   void adopt(int open_status);  // the file just opened, checked; closed again on a fault
@@ -77,7 +81,12 @@ class CatalogReader {
   std::vector<std::string> strings(int varid, std::size_t first, std::size_t count) const;
 
   std::string path_;
-  int ncid_ = -1;
+  // Opened afresh now and then (file-based readers): HDF5 keeps the strings
+  // it has read in its metadata cache, which would otherwise grow towards
+  // tens of megabytes with the storms read.
+  mutable int ncid_ = -1;
+  bool in_memory_ = false;
+  mutable std::size_t strings_since_open_ = 0;
   std::size_t storms_ = 0, steps_ = 0;
   bool environment_optional_ = false;
   // reference_time's and time's units (tarvo writes hours since 1970; other

@@ -1,5 +1,6 @@
 #include "input/cf.hpp"
 
+#include <hdf5.h>
 #include <netcdf.h>
 
 #include <algorithm>
@@ -189,6 +190,17 @@ std::string nc_text_attribute(int ncid, int varid, const char* name, const std::
     return s;
   }
   return absent;
+}
+
+void bound_hdf5_free_lists() {
+  static const bool bounded = [] {
+    // Regular, array and block (and factory) lists: global and per-list limits, bytes.
+    // (A block list keeps up to 2 MB: the 1 MB conversion buffers HDF5
+    // allocates for every write of strings are taken again, not cleared anew.)
+    H5set_free_list_limits(256 << 10, 64 << 10, 512 << 10, 128 << 10, 4 << 20, 2 << 20);
+    return true;
+  }();
+  (void)bounded;
 }
 
 int nc_read_unpacked(int ncid, int varid, const std::size_t* start, const std::size_t* count, std::vector<double>& out) {

@@ -41,6 +41,12 @@ bool kg_per_kg_per_unit(const std::string& units, double& factor);       // spec
 bool percent_per_unit(const std::string& units, double& factor);         // relative humidity, to %
 bool degrees_unit(const std::string& units);                             // latitude or longitude
 
+// HDF5, under netCDF-4, keeps the memory it frees on lists of its own, up
+// to 37 MB by default, which a catalog read or written storm by storm fills:
+// this bounds them to a few megabytes. Once per process; every reader and
+// writer of NetCDF files calls it.
+void bound_hdf5_free_lists();
+
 // A text attribute of a netCDF variable (NC_GLOBAL for the file's), or
 // `absent` when it has none of text.
 std::string nc_text_attribute(int ncid, int varid, const char* name, const std::string& absent = "");

@@ -95,6 +95,7 @@ struct FieldSet::Variable {
 FieldSet::~FieldSet() = default;
 
 FieldSet::FieldSet(const std::vector<std::string>& paths, std::size_t cache_bytes) : cache_bytes_(cache_bytes) {
+  bound_hdf5_free_lists();
   if (paths.empty()) throw InputError("environment", 0, "no field files given");
   for (std::size_t i = 0; i < paths.size(); ++i) {
     auto file = std::make_unique<File>();

@@ -112,66 +112,92 @@ void merge_forecasts(const std::vector<std::string>& parts, const std::string& o
 void merge_forecasts(const std::vector<std::string>& parts, const std::string& out, std::size_t first,
                      std::size_t count, const std::string& command) {
   if (parts.empty()) throw InputError(out, 0, "no parts to merge");
-  std::vector<ForecastIndex> index;
-  for (const std::string& p : parts) {
-    const OpenFile file(p);
-    index.push_back(index_of(file.id, p, false));
-    if (index.back().catalog_storms != index.front().catalog_storms)
-      throw InputError(p, 0, "a part of a catalog of " + std::to_string(index.back().catalog_storms) +
-                                 " storms, but " + parts.front() + " is of one of " +
-                                 std::to_string(index.front().catalog_storms));
-  }
-  // Where each storm is: part and row.
-  const std::size_t whole = index.front().catalog_storms, n = count;
-  if (first + count > whole) throw InputError(out, 0, "storms beyond the catalog of " + std::to_string(whole));
-  struct Place {
-    int part = -1;
-    std::size_t row = 0;
+  // Each part's rows as runs of consecutive storms (a part of a share or a
+  // chunk is one run): memory grows with the parts, not with the storms.
+  struct Run {
+    std::size_t storm, part, row, length;
   };
-  std::vector<Place> place(n);
-  for (std::size_t p = 0; p < parts.size(); ++p)
-    for (std::size_t r = 0; r < index[p].storm.size(); ++r) {
-      const std::size_t storm = static_cast<std::size_t>(index[p].storm[r]);
-      if (storm < first || storm >= first + n)
+  std::vector<Run> runs;
+  std::vector<std::size_t> steps(parts.size());
+  std::size_t whole = 0;
+  for (std::size_t p = 0; p < parts.size(); ++p) {
+    ForecastIndex index;
+    {
+      const OpenFile file(parts[p]);
+      index = index_of(file.id, parts[p], false);
+    }
+    if (p == 0) whole = index.catalog_storms;
+    if (index.catalog_storms != whole)
+      throw InputError(parts[p], 0, "a part of a catalog of " + std::to_string(index.catalog_storms) +
+                                        " storms, but " + parts.front() + " is of one of " + std::to_string(whole));
+    steps[p] = index.steps;
+    for (std::size_t r = 0; r < index.storm.size(); ++r) {
+      const std::size_t storm = static_cast<std::size_t>(index.storm[r]);
+      if (storm < first || storm >= first + count)
         throw InputError(parts[p], 0, "storm " + std::to_string(storm) + " (" + sid_at(parts[p], r) +
                                           ") is outside storms " + std::to_string(first) + " to " +
-                                          std::to_string(first + n - 1) + " being merged");
-      Place& at = place[storm - first];
-      if (at.part >= 0) {
-        const std::string& other = parts[static_cast<std::size_t>(at.part)];
-        throw InputError(parts[p], 0, "storm " + std::to_string(storm) + " (" + sid_at(parts[p], r) + ") is " +
-                                          (other == parts[p] ? "in this file twice (is it given twice?)"
-                                                             : "also in " + other));
-      }
-      at = {static_cast<int>(p), r};
+                                          std::to_string(first + count - 1) + " being merged");
+      if (!runs.empty() && runs.back().part == p && runs.back().storm + runs.back().length == storm &&
+          runs.back().row + runs.back().length == r)
+        ++runs.back().length;
+      else
+        runs.push_back({storm, p, r, 1});
     }
-  for (std::size_t i = 0; i < n; ++i) {
-    if (place[i].part >= 0) continue;
-    std::size_t j = i;
-    while (j + 1 < n && place[j + 1].part < 0) ++j;
-    throw InputError(out, 0, (i == j ? "storm " + std::to_string(first + i) + " is"
-                                     : "storms " + std::to_string(first + i) + " to " + std::to_string(first + j) +
-                                           " are") +
+  }
+  if (first + count > whole) throw InputError(out, 0, "storms beyond the catalog of " + std::to_string(whole));
+  // In catalog order, every storm once.
+  std::sort(runs.begin(), runs.end(), [](const Run& a, const Run& b) {
+    return a.storm != b.storm ? a.storm < b.storm : a.part < b.part;
+  });
+  std::size_t next = first;  // the first storm not yet placed
+  for (std::size_t k = 0; k < runs.size(); ++k) {
+    const Run& run = runs[k];
+    if (run.storm > next) {
+      const std::size_t last = run.storm - 1;
+      throw InputError(out, 0, (next == last ? "storm " + std::to_string(next) + " is"
+                                             : "storms " + std::to_string(next) + " to " + std::to_string(last) + " are") +
+                                   " in none of the " + std::to_string(parts.size()) + " parts (of a catalog of " +
+                                   std::to_string(whole) + " storms)");
+    }
+    if (run.storm < next) {
+      // Storm `next - 1` or an earlier one is also in an earlier run: name the first twice-placed storm.
+      const Run& other = runs[k - 1];
+      const std::size_t storm = run.storm;
+      std::size_t earlier_part = other.part;
+      for (std::size_t e = k; e-- > 0;)
+        if (runs[e].storm <= storm && storm < runs[e].storm + runs[e].length) {
+          earlier_part = runs[e].part;
+          break;
+        }
+      const std::string& here = parts[run.part];
+      throw InputError(here, 0, "storm " + std::to_string(storm) + " (" + sid_at(here, run.row) + ") is " +
+                                    (parts[earlier_part] == here ? "in this file twice (is it given twice?)"
+                                                                 : "also in " + parts[earlier_part]));
+    }
+    next = run.storm + run.length;
+  }
+  if (next < first + count) {
+    const std::size_t last = first + count - 1;
+    throw InputError(out, 0, (next == last ? "storm " + std::to_string(next) + " is"
+                                           : "storms " + std::to_string(next) + " to " + std::to_string(last) + " are") +
                                  " in none of the " + std::to_string(parts.size()) + " parts (of a catalog of " +
                                  std::to_string(whole) + " storms)");
   }
-  CatalogWriter writer(out, n, whole, command);
-  // Runs of consecutive rows of one part, a block at a time; one part open at a time.
+  CatalogWriter writer(out, count, whole, command);
+  // Each run a block of rows at a time; one part open at a time.
   std::unique_ptr<OpenFile> open;
   std::size_t open_part = parts.size();
-  for (std::size_t i = 0; i < n;) {
-    const Place start = place[i];
-    std::size_t k = 1;
-    while (i + k < n && k < block_rows && place[i + k].part == start.part && place[i + k].row == start.row + k) ++k;
-    const std::size_t p = static_cast<std::size_t>(start.part);
-    if (p != open_part) {
+  for (const Run& run : runs) {
+    if (run.part != open_part) {
       open.reset();
-      open = std::make_unique<OpenFile>(parts[p]);
+      open = std::make_unique<OpenFile>(parts[run.part]);
       small_caches(open->id);
-      open_part = p;
+      open_part = run.part;
     }
-    writer.copy_rows(open->id, parts[p], index[p].steps, start.row, i, k);
-    i += k;
+    for (std::size_t done = 0; done < run.length; done += block_rows) {
+      const std::size_t k = std::min(block_rows, run.length - done);
+      writer.copy_rows(open->id, parts[run.part], steps[run.part], run.row + done, run.storm - first + done, k);
+    }
   }
   writer.finish();
 }

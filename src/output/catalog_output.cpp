@@ -9,6 +9,7 @@
 #include <type_traits>
 #include <vector>
 
+#include "input/cf.hpp"
 #include "input/input_error.hpp"
 
 namespace tarvo {
@@ -22,6 +23,7 @@ constexpr float ambient_hpa = 1005.0f;
 constexpr float sample_hours = 2.0f;
 constexpr std::size_t basin_chars = 2;  // a basin code: "al", "ep", ...
 constexpr std::size_t storms_a_chunk = 256;
+constexpr std::size_t chunk_cache_bytes = 256u << 10;  // a variable's
 
 // The per-sample floats of a forecast file: name, units, the rows' series.
 struct StoredSeries {
@@ -128,7 +130,7 @@ CatalogWriter::CatalogWriter(const std::string& path, std::size_t storms, std::s
     // flat however many storms the file holds.
     const std::size_t chunk[] = {std::min<std::size_t>(storms > 0 ? storms : 1, storms_a_chunk), 128, basin_chars};
     file_.check(nc_def_var_chunking(file_.id(), id, NC_CHUNKED, chunk), name);
-    file_.check(nc_set_var_chunk_cache(file_.id(), id, 1u << 20, 31, 0.75f), name);
+    file_.check(nc_set_var_chunk_cache(file_.id(), id, chunk_cache_bytes, 31, 0.75f), name);
     if (coordinates) file_.text(id, "coordinates", "time lat lon");
     return id;
   };
@@ -165,6 +167,14 @@ CatalogWriter::CatalogWriter(const std::string& path, std::size_t storms, std::s
 }
 
 int CatalogWriter::var(const char* name) const { return file_.var(name); }
+
+void CatalogWriter::written(std::size_t rows) {
+  constexpr std::size_t reopen_after = 4096;
+  rows_since_open_ += rows;
+  if (rows_since_open_ < reopen_after) return;
+  file_.reopen(chunk_cache_bytes);
+  rows_since_open_ = 0;
+}
 
 void CatalogWriter::write(std::size_t first_row, const std::vector<StoredForecast>& forecasts) {
   const std::size_t n = forecasts.size();
@@ -210,7 +220,10 @@ void CatalogWriter::write(std::size_t first_row, const std::vector<StoredForecas
   // (the fill values NaN and '\0', as unwritten rows have them).
   std::size_t m = 0;
   for (const StoredForecast& f : forecasts) m = std::max(m, f.rows.time.size());
-  if (m == 0) return;
+  if (m == 0) {
+    written(n);
+    return;
+  }
   longest_ = std::max(longest_, m);
   const std::size_t start[] = {first_row, 0, 0}, count[] = {n, m, basin_chars};
   constexpr double nan = std::numeric_limits<double>::quiet_NaN();
@@ -233,6 +246,7 @@ void CatalogWriter::write(std::size_t first_row, const std::vector<StoredForecas
       std::copy(code.begin(), code.end(), chars_.begin() + static_cast<long>((i * m + k) * basin_chars));
   }
   file_.check(nc_put_vara_text(ncid, var("basin"), start, count, chars_.data()), "basin");
+  written(n);
 }
 
 void CatalogWriter::copy_rows(int src, const std::string& src_path, std::size_t src_steps, std::size_t src_row,
@@ -271,6 +285,7 @@ void CatalogWriter::copy_rows(int src, const std::string& src_path, std::size_t 
     file_.check(status, name);
   }
   if (src_steps > longest_) longest_ = src_steps;
+  written(count);
 }
 
 void CatalogWriter::finish() {
@@ -281,6 +296,7 @@ void CatalogWriter::finish() {
 // ---------------------------------------------------------------- reading
 
 ForecastReader::ForecastReader(const std::string& path) : path_(path) {
+  bound_hdf5_free_lists();
   const int status = nc_open(path.c_str(), NC_NOWRITE, &ncid_);
   if (status != NC_NOERR) {
     ncid_ = -1;

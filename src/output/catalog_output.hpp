@@ -62,8 +62,9 @@ class CatalogWriter {
 
  private:
   int var(const char* name) const;
+  void written(std::size_t rows);  // now and then the file opened again (NetcdfFile::reopen)
   NetcdfFile file_;
-  std::size_t longest_ = 0;
+  std::size_t longest_ = 0, rows_since_open_ = 0;
   // Buffers of a block's values, kept from block to block.
   std::vector<float> floats_;
   std::vector<double> doubles_;

@@ -38,7 +38,7 @@ HindcastVerification verify_hindcasts(const std::string& catalog, const std::str
   {
     CatalogReader reader(catalog);
     reader.allow_missing_environment();
-    reader.sids();
+    reader.check_sids();
     for (std::size_t first = 0; first < reader.storms(); first += block)
       for (const CatalogStorm& s : reader.read(first, block)) {
         Observed o;

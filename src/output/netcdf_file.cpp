@@ -5,12 +5,14 @@
 #include <cstdio>
 #include <limits>
 
+#include "input/cf.hpp"
 #include "input/input_error.hpp"
 #include "output/provenance.hpp"
 
 namespace tarvo {
 
 NetcdfFile::NetcdfFile(const std::string& path) : path_(path), tmp_(path + ".tmp" + std::to_string(::getpid())) {
+  bound_hdf5_free_lists();
   check(nc_create(tmp_.c_str(), NC_NETCDF4 | NC_CLOBBER, &ncid_), "create");
 }
 
@@ -75,6 +77,15 @@ void NetcdfFile::put_index(const char* name, std::size_t n) {
   for (std::size_t i = 0; i < n; ++i) index[i] = static_cast<int>(i);
   const std::size_t zero[] = {0}, count[] = {n};
   if (n > 0) check(nc_put_vara_int(ncid_, var(name), zero, count, index.data()), name);
+}
+
+void NetcdfFile::reopen(std::size_t cache_bytes) {
+  check(nc_close(ncid_), "close");
+  ncid_ = -1;
+  check(nc_open(tmp_.c_str(), NC_WRITE, &ncid_), "open again");
+  int nvars = 0;
+  nc_inq_nvars(ncid_, &nvars);
+  for (int v = 0; v < nvars; ++v) nc_set_var_chunk_cache(ncid_, v, cache_bytes, 31, 0.75f);
 }
 
 void NetcdfFile::finish() {

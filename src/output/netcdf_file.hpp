@@ -34,6 +34,10 @@ class NetcdfFile {
   int group(const char* name);
   int var(const char* name) const;
   void put_index(const char* var, std::size_t n);  // 0 .. n-1, a coordinate's values
+  // Closes and opens the file being written again (its ids stay), with a
+  // chunk cache of `cache_bytes` for every variable: HDF5 lets go of the
+  // metadata it has cached, which writing many strings makes grow.
+  void reopen(std::size_t cache_bytes);
   void finish();
 
  private:

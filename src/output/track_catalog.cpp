@@ -124,7 +124,7 @@ void write_track_catalog(const std::string& path, const std::vector<CatalogStorm
   try {
     CatalogReader reader(staged);
     if (!extras.environment_required) reader.allow_missing_environment();
-    reader.sids();
+    reader.check_sids();
     constexpr std::size_t chunk = 256;
     for (std::size_t first = 0; first < reader.storms(); first += chunk) reader.read(first, chunk);
   } catch (const InputError& e) {

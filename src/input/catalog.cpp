@@ -77,18 +77,6 @@ void civil_from_hours(long long hours, int& year, int& month, int& day, int& hou
   year = static_cast<int>(static_cast<long long>(yoe) + era * 400 + (month <= 2));
 }
 
-namespace {
-
-// A small chunk cache for every variable: a catalog is read a chunk of
-// storms at a time, once, and memory stays flat however large it is.
-void small_chunk_caches(int ncid) {
-  int nvars = 0;
-  nc_inq_nvars(ncid, &nvars);
-  for (int v = 0; v < nvars; ++v) nc_set_var_chunk_cache(ncid, v, 1u << 20, 31, 0.75f);
-}
-
-}  // namespace
-
 CatalogReader::CatalogReader(const std::string& path) : path_(path) {
   adopt(nc_open(path.c_str(), NC_NOWRITE, &ncid_));
 }
@@ -108,7 +96,7 @@ void CatalogReader::adopt(int open_status) {
     ncid_ = -1;
     throw InputError(path_, 0, std::string("not a readable NetCDF catalog: ") + nc_strerror(open_status));
   }
-  small_chunk_caches(ncid_);
+  small_chunk_caches(ncid_, 1u << 20);
   try {
     check_layout();
   } catch (...) {
@@ -191,7 +179,7 @@ std::vector<std::string> CatalogReader::strings(int varid, std::size_t first, st
       ncid_ = -1;
       throw InputError(path_, 0, std::string("cannot open again: ") + nc_strerror(status));
     }
-    small_chunk_caches(ncid_);  // variable ids stay what they were
+    small_chunk_caches(ncid_, 1u << 20);  // variable ids stay what they were
     strings_since_open_ = count;
   }
   std::vector<char*> raw(count, nullptr);

@@ -192,6 +192,12 @@ std::string nc_text_attribute(int ncid, int varid, const char* name, const std::
   return absent;
 }
 
+void small_chunk_caches(int ncid, std::size_t bytes) {
+  int nvars = 0;
+  nc_inq_nvars(ncid, &nvars);
+  for (int v = 0; v < nvars; ++v) nc_set_var_chunk_cache(ncid, v, bytes, 31, 0.75f);
+}
+
 void bound_hdf5_free_lists() {
   static const bool bounded = [] {
     // Regular, array and block (and factory) lists: global and per-list limits, bytes.

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <memory>
 
+#include "input/cf.hpp"
 #include "input/input_error.hpp"
 #include "output/catalog_output.hpp"
 
@@ -41,14 +42,6 @@ std::vector<std::string> strings(int ncid, int var, std::size_t n, const std::st
   for (char* s : raw) out.emplace_back(s ? s : "");
   nc_free_string(n, raw.data());
   return out;
-}
-
-// Small chunk caches for every variable of a file being read: memory stays
-// flat however many parts are joined.
-void small_caches(int ncid) {
-  int nvars = 0;
-  nc_inq_nvars(ncid, &nvars);
-  for (int v = 0; v < nvars; ++v) nc_set_var_chunk_cache(ncid, v, 1u << 20, 31, 0.75f);
 }
 
 // The file's index; its sids and statuses only `with_text`.
@@ -184,18 +177,23 @@ void merge_forecasts(const std::vector<std::string>& parts, const std::string& o
                                  std::to_string(whole) + " storms)");
   }
   CatalogWriter writer(out, count, whole, command);
-  // Each run a block of rows at a time; one part open at a time.
+  // Each run a block of rows at a time; one part open at a time, and opened
+  // again every 4096 rows: HDF5 keeps the heap of every string it has read
+  // in the file's metadata cache until the file is closed.
+  constexpr std::size_t reopen_after = 4096;
   std::unique_ptr<OpenFile> open;
-  std::size_t open_part = parts.size();
+  std::size_t open_part = parts.size(), rows_since_open = 0;
   for (const Run& run : runs) {
-    if (run.part != open_part) {
-      open.reset();
-      open = std::make_unique<OpenFile>(parts[run.part]);
-      small_caches(open->id);
-      open_part = run.part;
-    }
     for (std::size_t done = 0; done < run.length; done += block_rows) {
+      if (run.part != open_part || rows_since_open >= reopen_after) {
+        open.reset();
+        open = std::make_unique<OpenFile>(parts[run.part]);
+        small_chunk_caches(open->id, 256u << 10);  // the rows are read in order, once
+        open_part = run.part;
+        rows_since_open = 0;
+      }
       const std::size_t k = std::min(block_rows, run.length - done);
+      rows_since_open += k;
       writer.copy_rows(open->id, parts[run.part], steps[run.part], run.row + done, run.storm - first + done, k);
     }
   }

@@ -275,3 +275,23 @@ def test_resume_after_sigkill_finishes_only_the_rest(cases, world, tmp_path):
     (parts / "chunk-000000000.nc").write_bytes(whole.read_bytes())
     r = run_batch(*args, "--out", out, "--resume")
     assert r.returncode == 2 and "chunk-000000000.nc: is not a chunk of" in r.stderr, r.stderr
+
+
+def test_a_catalog_beyond_one_reading_of_the_file(cases, tmp_path):
+    """More storms than the reader takes before it opens its file again: every
+    storm read back, and a storm id repeated across that boundary still found."""
+    t = tarvo.read_track(cases[0] / "track.in")
+    short = tarvo.Track(t.basin, t.month, t.day, t.hour, t.hours[:3], t.lat[:3], t.lon[:3], t.vmax_kt[:3],
+                        t.vpot[:3], t.shear[:3], t.t600[:3], t.rh600[:3])
+    n = 4100
+    sids = [f"s{i:05d}" for i in range(n)]
+    path = tmp_path / "many.nc"
+    tarvo.write_catalog([short] * n, tarvo.Params(), path, year=2001, sids=sids)
+    back, _ = tarvo.read_catalog(path)
+    assert [b.name for b in back] == sids
+    assert back[-1].lat.tobytes() == short.lat.tobytes()
+    ds = xr.open_dataset(path, decode_times=False).load()
+    ds.sid.values[4099] = "s00002"
+    ds.to_netcdf(tmp_path / "dup.nc")
+    with pytest.raises(tarvo.InputError, match=r"storm 4099 .*the same sid as storm 2"):
+        tarvo.read_catalog(tmp_path / "dup.nc")

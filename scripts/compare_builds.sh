@@ -33,6 +33,7 @@ done
 storms=${STORMS:-0}
 "$new/tarvo-catalog" pack "$work"/set/case* -o "$work/set.nc" > /dev/null
 if [ "$storms" -gt 0 ]; then
+  mkdir -p "$work/many"
   for i in $(seq 1 "$storms"); do
     "$new/tarvo-synth" --no-grids --seed $((1000 + i)) "$work/many/case$(printf %06d "$i")" > /dev/null
   done

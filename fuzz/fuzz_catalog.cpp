@@ -109,7 +109,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::string shown = "catalog.nc";
   try {
     const tarvo::CatalogReader reader(image.memory, image.size, shown);
-    reader.sids();
+    reader.check_sids();
     for (const tarvo::CatalogStorm& s : reader.read(0, storms)) {
       tarvo::fuzz::require(!s.track.records.empty() && s.track.records.size() <= 200, "fixes out of range", s.sid);
       for (const tarvo::TrackRecord& r : s.track.records)

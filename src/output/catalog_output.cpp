@@ -310,9 +310,7 @@ ForecastReader::ForecastReader(const std::string& path) : path_(path) {
   }
   nc_inq_dimlen(ncid_, storm_dim, &storms_);
   nc_inq_dimlen(ncid_, step_dim, &steps_);
-  int nvars = 0;
-  nc_inq_nvars(ncid_, &nvars);
-  for (int v = 0; v < nvars; ++v) nc_set_var_chunk_cache(ncid_, v, 1u << 20, 31, 0.75f);
+  small_chunk_caches(ncid_, 1u << 20);
 }
 
 ForecastReader::~ForecastReader() {

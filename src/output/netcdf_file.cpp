@@ -83,9 +83,7 @@ void NetcdfFile::reopen(std::size_t cache_bytes) {
   check(nc_close(ncid_), "close");
   ncid_ = -1;
   check(nc_open(tmp_.c_str(), NC_WRITE, &ncid_), "open again");
-  int nvars = 0;
-  nc_inq_nvars(ncid_, &nvars);
-  for (int v = 0; v < nvars; ++v) nc_set_var_chunk_cache(ncid_, v, cache_bytes, 31, 0.75f);
+  small_chunk_caches(ncid_, cache_bytes);
 }
 
 void NetcdfFile::finish() {

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "input/input_error.hpp"
 #include "input/ocean_grids.hpp"
 #include "model/run.hpp"
 
@@ -26,6 +27,17 @@ class TempDir {
 };
 
 void write_text(const std::string& path, const std::string& text);
+
+// The message of the InputError that `f` throws ("" when none).
+template <class F>
+std::string failure(F&& f) {
+  try {
+    f();
+  } catch (const InputError& e) {
+    return e.what();
+  }
+  return "";
+}
 std::string read_text(const std::string& path);
 
 // Grids with one value everywhere (every month).

@@ -19,16 +19,7 @@ const std::string fixtures = TARVO_FIXTURES;
 
 std::string fixture(const std::string& name) { return fixtures + "/" + name; }
 
-// The message of the InputError that `f` throws ("" when none).
-template <class F>
-std::string failure(F&& f) {
-  try {
-    f();
-  } catch (const InputError& e) {
-    return e.what();
-  }
-  return "";
-}
+using test::failure;
 
 double hours(int y, int m, int d, int h, int minutes = 0) {
   return static_cast<double>(hours_from_civil(y, m, d, h)) + minutes / 60.0;

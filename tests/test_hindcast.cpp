@@ -10,21 +10,14 @@
 #include "input/catalog.hpp"
 #include "input/hindcast.hpp"
 #include "input/input_error.hpp"
+#include "helpers.hpp"
 
 namespace tarvo {
 namespace {
 
 constexpr float nan = std::numeric_limits<float>::quiet_NaN();
 
-template <class F>
-std::string failure(F&& f) {
-  try {
-    f();
-  } catch (const InputError& e) {
-    return e.what();
-  }
-  return "";
-}
+using test::failure;
 
 // A storm of the Atlantic with fixes every `step` hours for `count` fixes from
 // `y-m-d h`, its wind rising 5 kt a fix from 30 kt.

@@ -18,16 +18,7 @@ std::string track_with(const std::string& records, const std::string& header = "
   return "title\n" + header + "\ncaption\n" + records;
 }
 
-// The message of the InputError that `f` throws ("" when none).
-template <class F>
-std::string failure(F&& f) {
-  try {
-    f();
-  } catch (const InputError& e) {
-    return e.what();
-  }
-  return "";
-}
+using test::failure;
 
 TEST(Params, ValuesWithCommentsAndBlankLines) {
   tarvo::Run run(grids(), ".");

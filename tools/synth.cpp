@@ -20,6 +20,8 @@
 #include <string>
 #include <vector>
 
+#include "api/catalog.hpp"
+
 namespace {
 
 constexpr double pi = 3.14159265358979323846;
@@ -35,26 +37,6 @@ struct Random {
   }
   double uniform(double lo, double hi) { return lo + (hi - lo) * (next() >> 11) * 0x1.0p-53; }
 };
-
-// Days since 1970-01-01 of a date, and back (proleptic Gregorian).
-long long days_from_civil(int y, int m, int d) {
-  y -= m <= 2;
-  const long long era = (y >= 0 ? y : y - 399) / 400;
-  const unsigned yoe = static_cast<unsigned>(y - era * 400);
-  const unsigned doy = (153u * static_cast<unsigned>(m + (m > 2 ? -3 : 9)) + 2) / 5 + static_cast<unsigned>(d) - 1;
-  return era * 146097 + static_cast<long long>(yoe * 365 + yoe / 4 - yoe / 100 + doy) - 719468;
-}
-void civil_from_days(long long z, int& y, int& m, int& d) {
-  z += 719468;
-  const long long era = (z >= 0 ? z : z - 146096) / 146097;
-  const unsigned doe = static_cast<unsigned>(z - era * 146097);
-  const unsigned yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-  const unsigned doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-  const unsigned mp = (5 * doy + 2) / 153;
-  d = static_cast<int>(doy - (153 * mp + 2) / 5 + 1);
-  m = static_cast<int>(mp < 10 ? mp + 3 : mp - 9);
-  y = static_cast<int>(static_cast<long long>(yoe) + era * 400 + (m <= 2));
-}
 
 struct Blob {
   double lat, lon, radius;  // degrees
@@ -411,7 +393,7 @@ int write_season(const std::string& dir, const World& world, std::uint64_t seed,
     Random rnd{seed + static_cast<std::uint64_t>(k)};
     const Storm s = make_storm(rnd, world);
     // A storm every four days from mid-August 2005.
-    const double reference = static_cast<double>(days_from_civil(2005, 8, 16) + 4 * k) * 24.0 + s.hour;
+    const double reference = static_cast<double>(tarvo::hours_since_1970(2005, 8, 16, 0) + 96 * k) + s.hour;
     std::vector<std::string> lines;
     bool landed = false;
     char buf[256];
@@ -419,8 +401,8 @@ int write_season(const std::string& dir, const World& world, std::uint64_t seed,
       const Fix& f = s.fixes[i];
       auto line = [&](double hours, double lat, double lon, double wind, char record) {
         const long long minutes = std::llround(hours * 60.0);
-        int y, m, d;
-        civil_from_days(minutes / 1440, y, m, d);
+        int y, m, d, h;
+        tarvo::date_of_hours_since_1970(minutes / 1440 * 24, y, m, d, h);
         const int hhmm = static_cast<int>(minutes % 1440 / 60 * 100 + minutes % 60);
         const double w = std::round(wind / 5.0) * 5.0;
         const double pres = 1010.0 - std::pow(std::fmax(w, 15.0) / 6.7, 1.0 / 0.644);

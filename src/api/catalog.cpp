@@ -101,6 +101,9 @@ std::vector<CatalogStorm> read_catalog(const std::string& path) {
 }
 
 long long hours_since_1970(int year, int month, int day, int hour) { return hours_from_civil(year, month, day, hour); }
+void date_of_hours_since_1970(long long hours, int& year, int& month, int& day, int& hour) {
+  civil_from_hours(hours, year, month, day, hour);
+}
 
 void write_catalog(const std::string& path, std::vector<CatalogStorm> storms, const std::string& command) {
   for (CatalogStorm& s : storms) {

@@ -32,8 +32,10 @@ std::vector<CatalogStorm> read_catalog(const std::string& path);
 // the track has none), month, day and hour.
 void write_catalog(const std::string& path, std::vector<CatalogStorm> storms, const std::string& command);
 
-// The hours since 1970-01-01 00:00 of a date and hour (proleptic Gregorian).
+// The hours since 1970-01-01 00:00 of a date and hour (proleptic Gregorian),
+// and back.
 long long hours_since_1970(int year, int month, int day, int hour);
+void date_of_hours_since_1970(long long hours, int& year, int& month, int& day, int& hour);
 
 struct CatalogSummary {
   int storms = 0, stopped = 0, failed = 0;

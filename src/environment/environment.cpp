@@ -9,6 +9,7 @@
 #include <memory>
 #include <tuple>
 
+#include "input/catalog.hpp"
 #include "input/input_error.hpp"
 
 namespace tarvo {
@@ -186,14 +187,6 @@ bool annulus(const FieldGrid& g, double lat, double lon, double inner, double ou
     return false;
   }
   return true;
-}
-
-std::string hour_text(double hours) {
-  int y = 0, m = 0, d = 0, h = 0;
-  civil_from_hours(static_cast<long long>(std::floor(hours)), y, m, d, h);
-  char buf[32];
-  std::snprintf(buf, sizeof buf, "%04d-%02d-%02d %02d:00", y, m, d, h);
-  return buf;
 }
 
 // A field at a time and level: the two times' slices, each of the level

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <cstdio>
 #include <map>
 #include <type_traits>
 
@@ -75,6 +76,14 @@ void civil_from_hours(long long hours, int& year, int& month, int& day, int& hou
   day = static_cast<int>(doy - (153 * mp + 2) / 5 + 1);
   month = static_cast<int>(mp < 10 ? mp + 3 : mp - 9);
   year = static_cast<int>(static_cast<long long>(yoe) + era * 400 + (month <= 2));
+}
+
+std::string hour_text(double hours) {
+  int y = 0, m = 0, d = 0, h = 0;
+  civil_from_hours(static_cast<long long>(std::floor(hours)), y, m, d, h);
+  char buf[32];
+  std::snprintf(buf, sizeof buf, "%04d-%02d-%02d %02d:00", y, m, d, h);
+  return buf;
 }
 
 CatalogReader::CatalogReader(const std::string& path) : path_(path) {

@@ -97,5 +97,7 @@ class CatalogReader {
 // Hours since 1970-01-01 00:00 as month, day, hour (proleptic Gregorian).
 void civil_from_hours(long long hours, int& year, int& month, int& day, int& hour);
 long long hours_from_civil(int year, int month, int day, int hour);
+// A time in hours since 1970 (the hour it falls in) as "YYYY-MM-DD HH:00".
+std::string hour_text(double hours);
 
 }  // namespace tarvo

@@ -44,14 +44,6 @@ std::string lower(std::string s) {
   return s;
 }
 
-std::string hour_text(double hours) {
-  int y = 0, m = 0, d = 0, h = 0;
-  civil_from_hours(static_cast<long long>(std::floor(hours)), y, m, d, h);
-  char buf[32];
-  std::snprintf(buf, sizeof buf, "%04d-%02d-%02d %02d:00", y, m, d, h);
-  return buf;
-}
-
 int days_of(int year, int month) {
   constexpr int days[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
   const bool leap = year % 4 == 0 && (year % 100 != 0 || year % 400 == 0);

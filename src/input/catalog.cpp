@@ -105,7 +105,7 @@ void CatalogReader::adopt(int open_status) {
     ncid_ = -1;
     throw InputError(path_, 0, std::string("not a readable NetCDF catalog: ") + nc_strerror(open_status));
   }
-  small_chunk_caches(ncid_, 1u << 20);
+  small_chunk_caches(ncid_);
   try {
     check_layout();
   } catch (...) {
@@ -188,7 +188,7 @@ std::vector<std::string> CatalogReader::strings(int varid, std::size_t first, st
       ncid_ = -1;
       throw InputError(path_, 0, std::string("cannot open again: ") + nc_strerror(status));
     }
-    small_chunk_caches(ncid_, 1u << 20);  // variable ids stay what they were
+    small_chunk_caches(ncid_);  // variable ids stay what they were
     strings_since_open_ = count;
   }
   std::vector<char*> raw(count, nullptr);

@@ -195,7 +195,24 @@ std::string nc_text_attribute(int ncid, int varid, const char* name, const std::
 void small_chunk_caches(int ncid, std::size_t bytes) {
   int nvars = 0;
   nc_inq_nvars(ncid, &nvars);
-  for (int v = 0; v < nvars; ++v) nc_set_var_chunk_cache(ncid, v, bytes, 31, 0.75f);
+  for (int v = 0; v < nvars; ++v) {
+    // At least one whole chunk of the variable (whatever chunks the file's
+    // writer chose): a chunk larger than its cache would be read and
+    // decompressed again for every block of rows taken from it.
+    std::size_t cache = bytes;
+    int ndims = 0, storage = NC_CONTIGUOUS;
+    nc_type type = NC_NAT;
+    std::size_t chunk[NC_MAX_VAR_DIMS];
+    if (nc_inq_varndims(ncid, v, &ndims) == NC_NOERR && ndims <= NC_MAX_VAR_DIMS &&
+        nc_inq_var_chunking(ncid, v, &storage, chunk) == NC_NOERR && storage == NC_CHUNKED &&
+        nc_inq_vartype(ncid, v, &type) == NC_NOERR) {
+      std::size_t size = 16;  // a string: its reference to HDF5's heap
+      if (type != NC_STRING) nc_inq_type(ncid, type, nullptr, &size);
+      for (int d = 0; d < ndims; ++d) size *= chunk[d];
+      cache = std::max(cache, size + size / 8);
+    }
+    nc_set_var_chunk_cache(ncid, v, cache, 31, 0.75f);
+  }
 }
 
 void bound_hdf5_free_lists() {

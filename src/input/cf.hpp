@@ -47,10 +47,11 @@ bool degrees_unit(const std::string& units);                             // lati
 // writer of NetCDF files calls it.
 void bound_hdf5_free_lists();
 
-// A chunk cache of `bytes` for every variable of an open file: files read
-// (or copied) a block of storms at a time, once, keep memory flat however
-// large they are.
-void small_chunk_caches(int ncid, std::size_t bytes);
+// A chunk cache of `bytes` for every variable of an open file: files read,
+// written or copied a block of storms at a time, once, keep memory flat
+// however large they are (a chunk of 256 storms of five-day samples fits).
+constexpr std::size_t streaming_chunk_cache_bytes = 256u << 10;
+void small_chunk_caches(int ncid, std::size_t bytes = streaming_chunk_cache_bytes);
 
 // A text attribute of a netCDF variable (NC_GLOBAL for the file's), or
 // `absent` when it has none of text.

@@ -188,7 +188,7 @@ void merge_forecasts(const std::vector<std::string>& parts, const std::string& o
       if (run.part != open_part || rows_since_open >= reopen_after) {
         open.reset();
         open = std::make_unique<OpenFile>(parts[run.part]);
-        small_chunk_caches(open->id, 256u << 10);  // the rows are read in order, once
+        small_chunk_caches(open->id);  // the rows are read in order, once
         open_part = run.part;
         rows_since_open = 0;
       }

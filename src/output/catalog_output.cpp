@@ -23,7 +23,6 @@ constexpr float ambient_hpa = 1005.0f;
 constexpr float sample_hours = 2.0f;
 constexpr std::size_t basin_chars = 2;  // a basin code: "al", "ep", ...
 constexpr std::size_t storms_a_chunk = 256;
-constexpr std::size_t chunk_cache_bytes = 256u << 10;  // a variable's
 
 // The per-sample floats of a forecast file: name, units, the rows' series.
 struct StoredSeries {
@@ -130,7 +129,7 @@ CatalogWriter::CatalogWriter(const std::string& path, std::size_t storms, std::s
     // flat however many storms the file holds.
     const std::size_t chunk[] = {std::min<std::size_t>(storms > 0 ? storms : 1, storms_a_chunk), 128, basin_chars};
     file_.check(nc_def_var_chunking(file_.id(), id, NC_CHUNKED, chunk), name);
-    file_.check(nc_set_var_chunk_cache(file_.id(), id, chunk_cache_bytes, 31, 0.75f), name);
+    file_.check(nc_set_var_chunk_cache(file_.id(), id, streaming_chunk_cache_bytes, 31, 0.75f), name);
     if (coordinates) file_.text(id, "coordinates", "time lat lon");
     return id;
   };
@@ -169,10 +168,10 @@ CatalogWriter::CatalogWriter(const std::string& path, std::size_t storms, std::s
 int CatalogWriter::var(const char* name) const { return file_.var(name); }
 
 void CatalogWriter::written(std::size_t rows) {
-  constexpr std::size_t reopen_after = 4096;
+  constexpr std::size_t reopen_after = 1024;
   rows_since_open_ += rows;
   if (rows_since_open_ < reopen_after) return;
-  file_.reopen(chunk_cache_bytes);
+  file_.reopen(streaming_chunk_cache_bytes);
   rows_since_open_ = 0;
 }
 
@@ -310,7 +309,7 @@ ForecastReader::ForecastReader(const std::string& path) : path_(path) {
   }
   nc_inq_dimlen(ncid_, storm_dim, &storms_);
   nc_inq_dimlen(ncid_, step_dim, &steps_);
-  small_chunk_caches(ncid_, 1u << 20);
+  small_chunk_caches(ncid_);
 }
 
 ForecastReader::~ForecastReader() {

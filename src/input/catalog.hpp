@@ -68,8 +68,8 @@ class CatalogReader {
   // file, the variable and the storm (index and sid).
   std::vector<CatalogStorm> read(std::size_t first, std::size_t count) const;
   // Checks every sid: unique and safe as a file name. Reads them a block at
-  // a time and keeps 12 bytes a storm, so that a catalog of a million storms
-  // is checked in a few megabytes.
+  // a time and keeps a hash of 8 bytes a storm, so that a catalog of a
+  // million storms is checked in a few megabytes.
   void check_sids() const;
   // The sids of storms first .. first + count - 1.
   std::vector<std::string> sids(std::size_t first, std::size_t count) const;

@@ -62,11 +62,13 @@ void TrackCatalogWriter::write(const std::vector<CatalogStorm>& storms, std::siz
   for (std::size_t i = 0; i < count; ++i)
     basins[i] = block[i].track.basin.substr(0, block[i].track.basin.find_last_not_of(' ') + 1);
   std::vector<const char*> texts(count);
-  for (const char* v : {"sid", "name", "basin"}) {
-    for (std::size_t i = 0; i < count; ++i)
-      texts[i] = v[0] == 's' ? block[i].sid.c_str() : v[0] == 'n' ? block[i].name.c_str() : basins[i].c_str();
+  auto put_strings = [&](const char* v, auto text_of) {
+    for (std::size_t i = 0; i < count; ++i) texts[i] = text_of(i);
     file_.check(nc_put_vara_string(ncid, file_.var(v), start1, count1, texts.data()), v);
-  }
+  };
+  put_strings("sid", [&](std::size_t i) { return block[i].sid.c_str(); });
+  put_strings("name", [&](std::size_t i) { return block[i].name.c_str(); });
+  put_strings("basin", [&](std::size_t i) { return basins[i].c_str(); });
   for (std::size_t i = 0; i < count; ++i) ints[i] = block[i].year;
   file_.check(nc_put_vara_int(ncid, file_.var("year"), start1, count1, ints.data()), "year");
   for (std::size_t i = 0; i < count; ++i) ints[i] = block[i].cyclone_number;

@@ -5,8 +5,11 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <fstream>
 #include <limits>
 #include <random>
+#include <sstream>
+#include <string>
 #include <vector>
 
 #include "environment/potential_intensity.hpp"
@@ -203,6 +206,81 @@ TEST(PotentialIntensity, ColumnsOneAfterAnotherAreEachColumnsOwn) {
   potential_intensity_columns(2, sst, msl, levels.data(), t.data(), r.data(), static_cast<int>(levels.size()), {}, out);
   EXPECT_EQ(out[0].vmax_ms, pi(29.0, 1010.0, a).vmax_ms);
   EXPECT_EQ(out[1].vmax_ms, pi(26.5, 1014.0, b).vmax_ms);
+}
+
+// The published code's own numbers (pyPI v1.3 with its defaults) for 40
+// soundings on 26 levels, 1000 to 50 hPa: sea-surface temperature (C),
+// sea-level pressure (hPa), temperatures (C) and mixing ratios (g/kg), then
+// vmax (m/s), pmin (hPa), flag, outflow temperature (K) and level (hPa).
+struct Sounding {
+  double sst, msl;
+  std::vector<double> t, r;
+  double vmax, pmin, t0, otl;
+  int flag;
+};
+std::vector<Sounding> published_soundings(std::vector<double>& p) {
+  std::ifstream in(std::string(TARVO_FIXTURES) + "/pi_reference.csv");
+  std::string line;
+  std::getline(in, line);
+  // The levels from the header: t1000_degC, t975_degC, ...
+  std::stringstream header(line);
+  for (std::string name; std::getline(header, name, ',');)
+    if (name.size() > 6 && name[0] == 't' && name.substr(name.size() - 5) == "_degC") p.push_back(std::stod(name.substr(1)));
+  std::vector<Sounding> out;
+  while (std::getline(in, line)) {
+    std::vector<double> v;
+    std::stringstream row(line);
+    for (std::string cell; std::getline(row, cell, ',');) v.push_back(std::stod(cell));
+    const std::size_t n = p.size();
+    if (v.size() != 2 + 2 * n + 5) continue;
+    Sounding s{v[0], v[1], {v.begin() + 2, v.begin() + 2 + n}, {v.begin() + 2 + n, v.begin() + 2 + 2 * n},
+               v[2 + 2 * n], v[3 + 2 * n], v[5 + 2 * n], v[6 + 2 * n], static_cast<int>(v[4 + 2 * n])};
+    out.push_back(s);
+  }
+  return out;
+}
+
+TEST(PotentialIntensity, AgreesWithThePublishedCodeOnItsOwnSoundings) {
+  std::vector<double> p;
+  const std::vector<Sounding> soundings = published_soundings(p);
+  ASSERT_EQ(p.size(), 26u);
+  ASSERT_EQ(soundings.size(), 40u);
+  double worst = 0.0;
+  for (std::size_t k = 0; k < soundings.size(); ++k) {
+    const Sounding& s = soundings[k];
+    const PotentialIntensity got =
+        potential_intensity(s.sst, s.msl, p.data(), s.t.data(), s.r.data(), static_cast<int>(p.size()), {});
+    ASSERT_EQ(got.flag, s.flag) << "sounding " << k;
+    if (s.flag != pi_ok) continue;
+    worst = std::max(worst, std::fabs(got.vmax_ms - s.vmax));
+    EXPECT_NEAR(got.vmax_ms, s.vmax, 0.02) << "sounding " << k;
+    EXPECT_NEAR(got.pmin_hpa, s.pmin, 0.1) << "sounding " << k;
+    EXPECT_NEAR(got.t0_k, s.t0, 0.1) << "sounding " << k;
+    EXPECT_NEAR(got.otl_hpa, s.otl, 0.1) << "sounding " << k;
+  }
+  RecordProperty("largest_difference_ms", std::to_string(worst));
+}
+
+TEST(PotentialIntensity, FromTheLowestLevelAboveTheParcelGivesLess) {
+  // The other reading of where the parcel's CAPE starts leaves out the
+  // buoyancy of the levels below the parcel: a lower potential intensity.
+  std::vector<double> p;
+  const std::vector<Sounding> soundings = published_soundings(p);
+  PotentialIntensityOptions above;
+  above.parcel_from_first_level = false;
+  int lower = 0, ok = 0;
+  for (const Sounding& s : soundings) {
+    const int n = static_cast<int>(p.size());
+    const PotentialIntensity a = potential_intensity(s.sst, s.msl, p.data(), s.t.data(), s.r.data(), n, {});
+    const PotentialIntensity b = potential_intensity(s.sst, s.msl, p.data(), s.t.data(), s.r.data(), n, above);
+    if (a.flag != pi_ok || b.flag != pi_ok) continue;
+    ++ok;
+    lower += b.vmax_ms < a.vmax_ms;
+    EXPECT_LT(a.vmax_ms - b.vmax_ms, 1.5);
+    EXPECT_GT(a.vmax_ms - b.vmax_ms, -0.01);
+  }
+  EXPECT_GT(ok, 30);
+  EXPECT_GT(lower, ok / 2);
 }
 
 }  // namespace

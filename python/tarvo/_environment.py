@@ -26,7 +26,8 @@ _PER_FIX = {  # name: units, long name
 
 
 def environment(tracks, fields, ckcd=0.9, ascent="reversible", dissipative_heating=True, wind_reduction=0.8,
-                ptop=50.0, missing="fail", annulus=(200.0, 800.0), shear_levels=(200.0, 850.0), mid_level=600.0):
+                ptop=50.0, missing="fail", annulus=(200.0, 800.0), shear_levels=(200.0, 850.0), mid_level=600.0,
+                parcel="first"):
     """The environment along tracks: at every fix the potential intensity
     (``vpot``), the shear, and the temperature and relative humidity of the
     middle level, from gridded fields.
@@ -48,6 +49,11 @@ def environment(tracks, fields, ckcd=0.9, ascent="reversible", dissipative_heati
         dissipative heating; the reduction from the gradient wind to the 10-m
         wind; the pressure (hPa) above which levels are ignored; "fail" on a
         column with missing values, or "skip" the levels below its lowest valid one.
+    parcel : {"first", "above"}
+        Where a lifted parcel's CAPE is integrated from: the column's first
+        level, as the published code does (the default; its potential
+        intensities are the field's), or the lowest level at or above the
+        parcel's pressure, as that code's comment reads (0.1 to 0.9 m/s less).
     annulus : (float, float)
         Inner and outer radius (km) of the annulus the shear, temperature and
         humidity are averaged over.
@@ -65,7 +71,7 @@ def environment(tracks, fields, ckcd=0.9, ascent="reversible", dissipative_heati
         ``otl``, ``pi_flag`` and ``vpot_source``, each with ``units``.
     """
     options = _options(ckcd, ascent, dissipative_heating, wind_reduction, ptop, missing, annulus, shear_levels,
-                       mid_level)
+                       mid_level, parcel)
     with _files.scratch() as tmp:
         if not isinstance(tracks, (xr.Dataset, str)) and not hasattr(tracks, "__fspath__"):
             tracks = list(tracks)
@@ -97,7 +103,8 @@ def environment(tracks, fields, ckcd=0.9, ascent="reversible", dissipative_heati
 
 
 def potential_intensity(sst, msl, p, t, q, ckcd=0.9, ascent="reversible", dissipative_heating=True,
-                        wind_reduction=0.8, ptop=50.0, missing="fail", humidity="specific", level_dim=None):
+                        wind_reduction=0.8, ptop=50.0, missing="fail", humidity="specific", level_dim=None,
+                        parcel="first"):
     """The potential intensity of columns (Bister and Emanuel 2002), as the
     field computes it (pyPI v1.3, Gilford 2021), over numpy or xarray arrays
     with xarray's broadcasting.
@@ -117,7 +124,7 @@ def potential_intensity(sst, msl, p, t, q, ckcd=0.9, ascent="reversible", dissip
     q : array-like
         Specific humidity (kg/kg, or its ``units``); with
         ``humidity="mixing_ratio"`` the water-vapour mixing ratio.
-    ckcd, ascent, dissipative_heating, wind_reduction, ptop, missing
+    ckcd, ascent, dissipative_heating, wind_reduction, ptop, missing, parcel
         As for :func:`environment`.
     level_dim : str, optional
         xarray: the levels' dimension (default: ``p``'s only one).
@@ -132,7 +139,7 @@ def potential_intensity(sst, msl, p, t, q, ckcd=0.9, ascent="reversible", dissip
         the flag is not 1.
     """
     options = _options(ckcd, ascent, dissipative_heating, wind_reduction, ptop, missing, (200.0, 800.0),
-                       (200.0, 850.0), 600.0)
+                       (200.0, 850.0), 600.0, parcel)
     if humidity not in ("specific", "mixing_ratio"):
         raise InputError(f"potential_intensity: humidity is 'specific' or 'mixing_ratio', not {humidity!r}")
     arrays = [sst, msl, p, t, q]
@@ -204,16 +211,20 @@ def _result(vmax, pmin, ifl, t0, otl):
     return ds
 
 
-def _options(ckcd, ascent, dissipative_heating, wind_reduction, ptop, missing, annulus, shear_levels, mid_level):
+def _options(ckcd, ascent, dissipative_heating, wind_reduction, ptop, missing, annulus, shear_levels, mid_level,
+             parcel):
     if ascent not in ("reversible", "pseudo"):
         raise InputError(f"ascent is 'reversible' or 'pseudo', not {ascent!r}")
+    if parcel not in ("first", "above"):
+        raise InputError(f"parcel is 'first' or 'above', not {parcel!r}")
     if missing not in ("fail", "skip"):
         raise InputError(f"missing is 'fail' or 'skip', not {missing!r}")
     values = [float(x) for x in (ckcd, wind_reduction, ptop, *annulus, *shear_levels, mid_level)]
     if not all(np.isfinite(values)):
         raise InputError("the environment's options must be finite numbers")
     return (f"ckcd={values[0]!r},ascent={ascent},dissipative={'yes' if dissipative_heating else 'no'},"
-            f"reduction={values[1]!r},ptop={values[2]!r},missing={missing},annulus={values[3]!r}-{values[4]!r},"
+            f"reduction={values[1]!r},ptop={values[2]!r},missing={missing},parcel={parcel},"
+            f"annulus={values[3]!r}-{values[4]!r},"
             f"shear={values[5]!r}-{values[6]!r},mid={values[7]!r}")
 
 

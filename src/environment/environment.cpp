@@ -257,13 +257,14 @@ bool parse_environment_options(const std::string& text, EnvironmentOptions& o, s
     else if (key == "ascent" && (value == "reversible" || value == "pseudo")) o.pi.ascent = value == "pseudo" ? 1.0 : 0.0;
     else if (key == "dissipative" && (value == "yes" || value == "no")) o.pi.dissipative_heating = value == "yes";
     else if (key == "missing" && (value == "fail" || value == "skip")) o.pi.missing_fails = value == "fail";
+    else if (key == "parcel" && (value == "first" || value == "above")) o.pi.parcel_from_first_level = value == "first";
     else if (key == "annulus") ok = pair(o.inner_km, o.outer_km, 0.0, 5000.0) && o.inner_km < o.outer_km;
     else if (key == "shear") ok = pair(o.shear_top_hpa, o.shear_bottom_hpa, 1.0, 1100.0) && o.shear_top_hpa < o.shear_bottom_hpa;
     else ok = false;
     if (!ok) {
       why = "environment option '" + item +
             "' is not one tarvo takes: ckcd=0.9, ascent=reversible|pseudo, dissipative=yes|no, reduction=0.8, "
-            "ptop=50, missing=fail|skip, annulus=200-800 (km), shear=200-850 (hPa), mid=600 (hPa)";
+            "ptop=50, missing=fail|skip, parcel=first|above, annulus=200-800 (km), shear=200-850 (hPa), mid=600 (hPa)";
       return false;
     }
   }
@@ -273,9 +274,11 @@ bool parse_environment_options(const std::string& text, EnvironmentOptions& o, s
 std::string environment_options_text(const EnvironmentOptions& o) {
   char buf[256];
   std::snprintf(buf, sizeof buf,
-                "ckcd=%g,ascent=%s,dissipative=%s,reduction=%g,ptop=%g,missing=%s,annulus=%g-%g,shear=%g-%g,mid=%g",
+                "ckcd=%g,ascent=%s,dissipative=%s,reduction=%g,ptop=%g,missing=%s,parcel=%s,annulus=%g-%g,shear=%g-%g,"
+                "mid=%g",
                 o.pi.ckcd, o.pi.ascent == 0.0 ? "reversible" : "pseudo", o.pi.dissipative_heating ? "yes" : "no",
-                o.pi.wind_reduction, o.pi.ptop_hpa, o.pi.missing_fails ? "fail" : "skip", o.inner_km, o.outer_km,
+                o.pi.wind_reduction, o.pi.ptop_hpa, o.pi.missing_fails ? "fail" : "skip",
+                o.pi.parcel_from_first_level ? "first" : "above", o.inner_km, o.outer_km,
                 o.shear_top_hpa, o.shear_bottom_hpa, o.mid_hpa);
   return buf;
 }

@@ -25,7 +25,8 @@ struct EnvironmentOptions {
 // "ckcd=0.8,ascent=pseudo,annulus=100-600,...": the options it names
 // changed; false, with `why`, when one is not known or not a value it takes.
 // Names: ckcd, ascent (reversible|pseudo), dissipative (yes|no), reduction,
-// ptop (hPa), missing (fail|skip), annulus (km-km), shear (hPa-hPa), mid (hPa).
+// ptop (hPa), missing (fail|skip), parcel (first|above: where a lifted
+// parcel's CAPE starts), annulus (km-km), shear (hPa-hPa), mid (hPa).
 bool parse_environment_options(const std::string& text, EnvironmentOptions& options, std::string& why);
 // The options as that text, every one of them.
 std::string environment_options_text(const EnvironmentOptions& options);

@@ -98,7 +98,7 @@ Column usable_column(const double* p, const double* t, const double* r, int leve
 // level (0: none; a parcel lifted from nearly the same state before), and
 // takes its temperatures for the next parcel.
 Cape parcel_cape(double tp, double rp, double pp, const Column& col, double ascent, bool published,
-                 double* guess = nullptr) {
+                 bool from_first_level, double* guess = nullptr) {
   Cape out;
   if (col.flag != pi_ok) {
     out = {nan, nan, nan, col.flag};
@@ -119,12 +119,16 @@ Cape parcel_cape(double tp, double rp, double pp, const Column& col, double asce
                          latent_heat(tp_c) * rp / tp - rp * r_vapour * std::log(rh);
   const double p_lcl = pp * std::pow(rh, tp / (lcl_a - lcl_b * rh - tp));
 
-  // The levels it rises through: from the lowest at or above it (a parcel
-  // taken at the radius of maximum winds lies above the column's lowest
-  // levels when its pressure is below theirs).
+  // The levels it rises through: from the column's first level (the
+  // published code's behaviour: a parcel at the radius of maximum winds,
+  // above the lowest levels, still counts their buoyancy, and the layer
+  // from its pressure to the first level enters with a negative depth), or
+  // from the lowest level at or above the parcel.
   int jmin = 0;
-  while (jmin < n && p[jmin] > pp) ++jmin;
-  if (jmin == n) return {0.0, t[0], p[0], pi_ok};
+  if (!from_first_level) {
+    while (jmin < n && p[jmin] > pp) ++jmin;
+    if (jmin == n) return {0.0, t[0], p[0], pi_ok};
+  }
 
   // Buoyancy (density temperature excess, K) of the parcel at each level.
   double buoyancy[pi_max_levels];
@@ -230,7 +234,8 @@ PotentialIntensity potential_intensity(double sst_c, double msl_hpa, const doubl
 
   // The environment's CAPE, of a parcel of the lowest level.
   const bool published = options.published_iterations;
-  const Cape environment = parcel_cape(t_low, r_low, p_low, col, options.ascent, published);
+  const bool first = options.parcel_from_first_level;
+  const Cape environment = parcel_cape(t_low, r_low, p_low, col, options.ascent, published, first);
   const double cape_env = environment.cape;
 
   // The pressure at the radius of maximum winds, by iteration.
@@ -244,12 +249,12 @@ PotentialIntensity potential_intensity(double sst_c, double msl_hpa, const doubl
     const double pp = std::min(pm, 1000.0);
     // The boundary-layer parcel at pp, its vapour a constant fraction of the pressure.
     const double rp = epsilon * r_low * msl_hpa / (pp * (epsilon + r_low) - r_low * msl_hpa);
-    const Cape m = parcel_cape(t_low, rp, pp, col, options.ascent, published, guess_m);
+    const Cape m = parcel_cape(t_low, rp, pp, col, options.ascent, published, first, guess_m);
     if (m.flag != pi_ok) flag = m.flag;
     cape_m = m.cape;
     // The parcel saturated at the sea surface's temperature: the outflow temperature and level come from it.
     const double rs = mixing_ratio(es_sea, pp);
-    const Cape s = parcel_cape(sst_k, rs, pp, col, options.ascent, published, guess_s);
+    const Cape s = parcel_cape(sst_k, rs, pp, col, options.ascent, published, first, guess_s);
     if (s.flag != pi_ok) flag = s.flag;
     cape_star = s.cape;
     t0 = s.t_lnb;

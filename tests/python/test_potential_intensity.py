@@ -107,3 +107,12 @@ def test_wrong_units_in_xarray_are_named():
         tarvo.potential_intensity(302.0, 101200.0, lev, tt.rename(lev="level"), qq)
     with pytest.raises(tarvo.InputError, match="humidity is 'specific' or 'mixing_ratio'"):
         tarvo.potential_intensity(302.0, 101200.0, lev, tt, qq, humidity="relative")
+
+
+def test_the_parcel_starts_at_the_first_level_as_the_published_code_unless_told():
+    t, q = column()
+    first = tarvo.potential_intensity(302.0, 101200.0, P, t, q)
+    above = tarvo.potential_intensity(302.0, 101200.0, P, t, q, parcel="above")
+    assert 0.0 < float(first.vmax - above.vmax) < 1.5
+    with pytest.raises(tarvo.InputError, match="parcel is 'first' or 'above'"):
+        tarvo.potential_intensity(302.0, 101200.0, P, t, q, parcel="lowest")

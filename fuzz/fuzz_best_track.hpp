@@ -10,8 +10,8 @@
 #include <vector>
 
 #include "fuzz_common.hpp"
-#include "input/best_track.hpp"
-#include "input/hindcast.hpp"
+#include "input/tracks/best_track.hpp"
+#include "input/tracks/hindcast.hpp"
 
 namespace tarvo::fuzz {
 

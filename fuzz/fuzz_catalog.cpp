@@ -18,7 +18,7 @@
 #include <vector>
 
 #include "fuzz_common.hpp"
-#include "input/catalog.hpp"
+#include "input/tracks/catalog.hpp"
 
 namespace {
 

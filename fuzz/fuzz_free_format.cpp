@@ -3,7 +3,7 @@
 #include <string_view>
 
 #include "fuzz_common.hpp"
-#include "input/free_format.hpp"
+#include "input/cases/free_format.hpp"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   using tarvo::FreeFormatReader;

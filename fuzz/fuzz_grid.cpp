@@ -8,8 +8,8 @@
 #include <string_view>
 
 #include "fuzz_common.hpp"
-#include "input/free_format.hpp"
-#include "input/ocean_grids.hpp"
+#include "input/cases/free_format.hpp"
+#include "input/cases/ocean_grids.hpp"
 
 namespace {
 

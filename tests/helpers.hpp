@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "input/input_error.hpp"
-#include "input/ocean_grids.hpp"
+#include "input/cases/ocean_grids.hpp"
 #include "model/run.hpp"
 
 namespace tarvo::test {

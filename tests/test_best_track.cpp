@@ -8,8 +8,8 @@
 #include <string>
 
 #include "helpers.hpp"
-#include "input/best_track.hpp"
-#include "input/catalog.hpp"
+#include "input/tracks/best_track.hpp"
+#include "input/tracks/catalog.hpp"
 #include "input/input_error.hpp"
 
 namespace tarvo {

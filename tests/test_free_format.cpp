@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "input/free_format.hpp"
+#include "input/cases/free_format.hpp"
 
 namespace tarvo {
 namespace {

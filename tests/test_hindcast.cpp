@@ -6,9 +6,9 @@
 #include <limits>
 #include <string>
 
-#include "input/best_track.hpp"
-#include "input/catalog.hpp"
-#include "input/hindcast.hpp"
+#include "input/tracks/best_track.hpp"
+#include "input/tracks/catalog.hpp"
+#include "input/tracks/hindcast.hpp"
 #include "input/input_error.hpp"
 #include "helpers.hpp"
 

@@ -8,7 +8,7 @@
 
 #include "helpers.hpp"
 #include "input/input_error.hpp"
-#include "input/ocean_grids.hpp"
+#include "input/cases/ocean_grids.hpp"
 
 namespace tarvo {
 namespace {

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "input/input_error.hpp"
-#include "input/ocean_grids.hpp"
+#include "input/cases/ocean_grids.hpp"
 #include "output/verification.hpp"
 
 namespace tarvo {

@@ -6,7 +6,7 @@
 // forecast files for CLIMADA and ATCF.
 //
 // From the layers below, these are part of the API: CatalogStorm and
-// CatalogReader (input/catalog.hpp), ForecastOutputs and its summary
+// CatalogReader (input/tracks/catalog.hpp), ForecastOutputs and its summary
 // (output/forecast_outputs.hpp), category_of (output/catalog_output.hpp),
 // climada_basin and climada_longitudes (output/climada_output.hpp).
 #include <cstddef>
@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "api/tarvo.hpp"
-#include "input/catalog.hpp"
+#include "input/tracks/catalog.hpp"
 #include "output/catalog_output.hpp"
 #include "output/climada_output.hpp"
 #include "output/forecast_outputs.hpp"

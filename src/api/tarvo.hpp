@@ -13,7 +13,7 @@
 // name given) and the line where one applies.
 //
 // From the layers below, these are part of the API: Track, TrackRecord,
-// track_text and tarvo_basin (input/track.hpp), InputError, OceanGrids,
+// track_text and tarvo_basin (input/cases/track.hpp), InputError, OceanGrids,
 // OutputSample and ProgressSink, and what made a file (output/provenance.hpp:
 // version, history_line, command_line).
 #include <cstddef>
@@ -23,10 +23,10 @@
 #include <string_view>
 #include <vector>
 
-#include "input/case_inputs.hpp"
+#include "input/cases/case_inputs.hpp"
 #include "input/input_error.hpp"
-#include "input/ocean_grids.hpp"
-#include "input/track.hpp"
+#include "input/cases/ocean_grids.hpp"
+#include "input/cases/track.hpp"
 #include "model/run.hpp"
 #include "output/provenance.hpp"
 #include "output/track_output.hpp"

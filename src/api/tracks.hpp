@@ -4,9 +4,9 @@
 // every track from gridded fields, and the verification of hindcasts.
 //
 // From the layers below, these are part of the API: BestTrack, BestFix,
-// BestTrackFormat, BestTrackSelection (input/best_track.hpp); StartRule,
-// HindcastOptions, HindcastSet (input/hindcast.hpp); FieldSet
-// (input/fields.hpp); EnvironmentOptions, FixEnvironment, EnvironmentReport
+// BestTrackFormat, BestTrackSelection (input/tracks/best_track.hpp); StartRule,
+// HindcastOptions, HindcastSet (input/tracks/hindcast.hpp); FieldSet
+// (input/fields/fields.hpp); EnvironmentOptions, FixEnvironment, EnvironmentReport
 // (environment/environment.hpp); potential_intensity and its options and
 // result (environment/potential_intensity.hpp); HindcastVerification and its
 // table and CSV (output/hindcast_verification.hpp).
@@ -16,9 +16,9 @@
 #include "api/catalog.hpp"
 #include "environment/environment.hpp"
 #include "environment/potential_intensity.hpp"
-#include "input/best_track.hpp"
-#include "input/fields.hpp"
-#include "input/hindcast.hpp"
+#include "input/tracks/best_track.hpp"
+#include "input/fields/fields.hpp"
+#include "input/tracks/hindcast.hpp"
 #include "output/hindcast_verification.hpp"
 
 namespace tarvo {

@@ -9,7 +9,7 @@
 #include <memory>
 #include <tuple>
 
-#include "input/catalog.hpp"
+#include "input/tracks/catalog.hpp"
 #include "input/input_error.hpp"
 
 namespace tarvo {

@@ -1,5 +1,5 @@
 #pragma once
-// The environment along tracks, from gridded fields (input/fields.hpp): at
+// The environment along tracks, from gridded fields (input/fields/fields.hpp): at
 // every fix, the potential intensity of the column there
 // (environment/potential_intensity.hpp), the wind shear between two levels
 // and the temperature and relative humidity of a middle level, each averaged
@@ -10,8 +10,8 @@
 #include <vector>
 
 #include "environment/potential_intensity.hpp"
-#include "input/catalog.hpp"
-#include "input/fields.hpp"
+#include "input/tracks/catalog.hpp"
+#include "input/fields/fields.hpp"
 
 namespace tarvo {
 

@@ -9,7 +9,7 @@
 #include <cstdio>
 #include <limits>
 
-#include "input/catalog.hpp"
+#include "input/tracks/catalog.hpp"
 
 namespace tarvo {
 

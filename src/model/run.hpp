@@ -10,8 +10,8 @@
 #include <string_view>
 #include <string>
 
-#include "input/case_inputs.hpp"
-#include "input/ocean_grids.hpp"
+#include "input/cases/case_inputs.hpp"
+#include "input/cases/ocean_grids.hpp"
 #include "model/ocean_column.hpp"
 #include "setup/setup.hpp"
 #include "model/step_path.hpp"
@@ -72,7 +72,7 @@ struct RunFeed {
 inline constexpr int storm_lanes = 4;
 
 // The run composes the stages' data: the inputs and the set-up it inherits
-// (input/case_inputs.hpp, setup/setup.hpp), the ring state and the step its own.
+// (input/cases/case_inputs.hpp, setup/setup.hpp), the ring state and the step its own.
 class Run : public SetUp {
  public:
   // `case_dir` holds params.in and track.in; track.out is written there.

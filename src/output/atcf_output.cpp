@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <set>
 
-#include "input/catalog.hpp"
+#include "input/tracks/catalog.hpp"
 
 namespace tarvo {
 

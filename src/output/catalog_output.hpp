@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "input/catalog.hpp"
+#include "input/tracks/catalog.hpp"
 #include "output/netcdf_file.hpp"
 #include "output/track_output.hpp"
 

@@ -5,7 +5,7 @@
 #include <limits>
 #include <map>
 
-#include "input/catalog.hpp"
+#include "input/tracks/catalog.hpp"
 #include "input/input_error.hpp"
 #include "output/catalog_output.hpp"
 

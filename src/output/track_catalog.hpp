@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "input/catalog.hpp"
+#include "input/tracks/catalog.hpp"
 #include "output/netcdf_file.hpp"
 
 namespace tarvo {

@@ -7,7 +7,7 @@
 
 #include "input/input_error.hpp"
 #include "input/text_file.hpp"
-#include "input/case_inputs.hpp"
+#include "input/cases/case_inputs.hpp"
 
 namespace tarvo {
 

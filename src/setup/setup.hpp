@@ -2,7 +2,7 @@
 // The model set-up: the fixed reference state, the nondimensional scales and
 // coefficients, the samples in model units and the reference potential
 // intensity, from the inputs.
-#include "input/case_inputs.hpp"
+#include "input/cases/case_inputs.hpp"
 
 namespace tarvo {
 

@@ -1,4 +1,4 @@
-#include "input/best_track.hpp"
+#include "input/tracks/best_track.hpp"
 
 #include <netcdf.h>
 
@@ -14,11 +14,11 @@
 #include <set>
 
 #include "input/calendar.hpp"
-#include "input/catalog.hpp"
+#include "input/tracks/catalog.hpp"
 #include "input/cf.hpp"
 #include "input/input_error.hpp"
 #include "input/text_file.hpp"
-#include "input/track.hpp"
+#include "input/cases/track.hpp"
 
 namespace tarvo {
 

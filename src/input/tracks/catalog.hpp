@@ -5,9 +5,9 @@
 #include <string>
 #include <vector>
 
-#include "input/case_inputs.hpp"
+#include "input/cases/case_inputs.hpp"
 #include "input/cf.hpp"
-#include "input/track.hpp"
+#include "input/cases/track.hpp"
 
 namespace tarvo {
 

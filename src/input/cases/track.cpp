@@ -4,12 +4,12 @@
 #include <cstdio>
 #include <limits>
 
-#include "input/free_format.hpp"
+#include "input/cases/free_format.hpp"
 #include "input/input_error.hpp"
-#include "input/smoothing.hpp"
+#include "input/cases/smoothing.hpp"
 #include "input/text_file.hpp"
-#include "input/track.hpp"
-#include "input/case_inputs.hpp"
+#include "input/cases/track.hpp"
+#include "input/cases/case_inputs.hpp"
 #include "input/calendar.hpp"
 
 namespace tarvo {

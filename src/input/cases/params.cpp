@@ -2,10 +2,10 @@
 // (anything after the value on its line is a comment).
 #include <cstdio>
 
-#include "input/free_format.hpp"
+#include "input/cases/free_format.hpp"
 #include "input/input_error.hpp"
 #include "input/text_file.hpp"
-#include "input/case_inputs.hpp"
+#include "input/cases/case_inputs.hpp"
 
 namespace tarvo {
 

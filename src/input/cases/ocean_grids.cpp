@@ -1,4 +1,4 @@
-#include "input/ocean_grids.hpp"
+#include "input/cases/ocean_grids.hpp"
 
 #include <sys/mman.h>
 
@@ -15,7 +15,7 @@
 #include <cstring>
 #include <limits>
 
-#include "input/free_format.hpp"
+#include "input/cases/free_format.hpp"
 #include "input/input_error.hpp"
 #include "input/text_file.hpp"
 

@@ -1,4 +1,4 @@
-#include "input/free_format.hpp"
+#include "input/cases/free_format.hpp"
 
 #include <algorithm>
 #include <array>

@@ -1,8 +1,8 @@
 // The two-hourly samples of the track, with the ocean data at each sample.
 #include "input/input_error.hpp"
 #include "input/text_file.hpp"
-#include "input/case_inputs.hpp"
-#include "input/ocean_grids.hpp"
+#include "input/cases/case_inputs.hpp"
+#include "input/cases/ocean_grids.hpp"
 
 namespace tarvo {
 

@@ -1,4 +1,4 @@
-#include "input/fields.hpp"
+#include "input/fields/fields.hpp"
 
 #include <netcdf.h>
 
@@ -7,7 +7,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "input/catalog.hpp"
+#include "input/tracks/catalog.hpp"
 #include "input/cf.hpp"
 #include "input/input_error.hpp"
 

@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "input/best_track.hpp"
-#include "input/catalog.hpp"
+#include "input/tracks/best_track.hpp"
+#include "input/tracks/catalog.hpp"
 
 namespace tarvo {
 

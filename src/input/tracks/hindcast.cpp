@@ -1,4 +1,4 @@
-#include "input/hindcast.hpp"
+#include "input/tracks/hindcast.hpp"
 
 #include <algorithm>
 #include <cmath>
@@ -8,7 +8,7 @@
 
 #include "input/calendar.hpp"
 #include "input/input_error.hpp"
-#include "input/track.hpp"
+#include "input/cases/track.hpp"
 
 namespace tarvo {
 

@@ -9,8 +9,8 @@
 #include <string>
 #include <string_view>
 
-#include "input/ocean_grids.hpp"
-#include "input/track.hpp"
+#include "input/cases/ocean_grids.hpp"
+#include "input/cases/track.hpp"
 
 namespace tarvo {
 

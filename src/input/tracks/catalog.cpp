@@ -1,4 +1,4 @@
-#include "input/catalog.hpp"
+#include "input/tracks/catalog.hpp"
 
 #include <netcdf.h>
 #include <netcdf_mem.h>

@@ -36,6 +36,18 @@ inline V momentum_mixing(int j, const float* R, const float* R2, const float* r2
          (at(R, 0) * dR);
 }
 
+// Sea-surface cooling of a mixed layer deepened from its undisturbed depth
+// h0 to h (h >= h0) over water of stratification g below it: the heat of
+// the layer conserved, (h0 - h) a/h for the jump at its base, less
+// g (h - h0)^2 / h for the water mixed up from below.
+//   h0, h  depths in model units; a  ocean_coef_a; g  stratification in model units.
+// Nondimensional: a kelvin is 25 depth_factor (docs/ocean.md).
+template <class V = float>
+inline V sea_surface_cooling(V h0, V h, float a, V g) {
+  const V d = h - h0;
+  return (h0 - h) * a / h - g * (d * d) / h;
+}
+
 inline constexpr int max_sweeps = 1000;
 inline constexpr float sweep_tolerance = 1e-05f;
 

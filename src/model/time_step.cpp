@@ -446,8 +446,7 @@ template <class V>
   {
     const OceanColumn c = ocean_column_at(cols, track_position, centre_sample);
     const float h = max_of(c.mld, max_of(mixed_layer_depth[2], 0.0001f));
-    const float d = h - c.mld;
-    sst_change_centre = (c.mld - h) * ocean_coef_a / h - c.strat * (d * d) / h;
+    sst_change_centre = sea_surface_cooling(c.mld, h, ocean_coef_a, c.strat);
   }
   s_m_floor = min_of(s_env, -1.0f);
   env_relax = max_of(nudge_target, 0.0f) * 500.0f;
@@ -526,8 +525,7 @@ template <class V>
       const V h0 = at(ahead_mld, i);
       const V h = max_of(h0, max_of(at(mixed_layer_depth, i), 0.0001f));
       const V w = min_of(r_rmw2 / r_i, 1.0f);
-      const V d = h - h0;
-      sst = w * sst_change_centre + (1.0f - w) * ((h0 - h) * ocean_coef_a / h - at(ahead_strat, i) * (d * d) / h);
+      sst = w * sst_change_centre + (1.0f - w) * sea_surface_cooling<V>(h0, h, ocean_coef_a, at(ahead_strat, i));
       store(&sst_change[i], sst);
     }
     // 13. Saturation entropy of the sea surface.

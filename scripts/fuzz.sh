@@ -9,14 +9,14 @@ cd "$(dirname "$0")/.."
 seconds=${1:-30}
 cmake --preset fuzz > /dev/null
 cmake --build --preset fuzz -j "$(nproc)" --target fuzz_free_format fuzz_params fuzz_track fuzz_grid fuzz_catalog \
-    fuzz_hurdat2 fuzz_bdeck > /dev/null
+    fuzz_hurdat2 fuzz_bdeck fuzz_grid_sources > /dev/null
 mkdir -p fuzz-artifacts
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 status=0
 # Leaks inside libhdf5 and libnetcdf (the catalog target) are theirs, not ours.
 export LSAN_OPTIONS=suppressions=$PWD/fuzz/lsan.supp
-for target in free_format params track grid catalog hurdat2 bdeck; do
+for target in free_format params track grid catalog hurdat2 bdeck grid_sources; do
   mkdir -p "$work/$target"
   if build-fuzz/fuzz_$target -max_total_time="$seconds" -print_final_stats=1 -artifact_prefix=fuzz-artifacts/ \
       "$work/$target" "fuzz/corpus/$target" tests/fixtures > "$work/$target.log" 2>&1; then

@@ -35,3 +35,10 @@ done
 $b/tarvo-catalog merge "$work/part1.nc" "$work/part0.nc" -o "$work/merged.nc" --atcf "$work/atcf-merged" > /dev/null
 $b/tarvo-catalog unpack "$work/tracks.nc" "$work/unpacked" > /dev/null
 echo "sanitized catalog run: $(ls "$work/climada" | wc -l) CLIMADA files, $(ls "$work/atcf" | wc -l) a-decks"
+
+# The ocean grids built from the made-up world in the public data sets' layouts, and checked.
+build-asan/tarvo-synth --no-grids --public-layouts "$work/public" > /dev/null
+build-asan/tarvo-grids build --elevation "$work/public/sources/elevation_etopo_layout.nc" \
+  --temperature "$work"/public/sources/woa23_synth_t??_01.nc -o "$work/public/data" --quiet > /dev/null
+build-asan/tarvo-grids check "$work/public/data" > /dev/null
+echo "sanitized grid build: $(ls "$work/public/data" | wc -l) files"

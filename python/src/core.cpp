@@ -16,6 +16,7 @@
 #include <thread>
 
 #include "api/catalog.hpp"
+#include "api/grids.hpp"
 #include "api/tarvo.hpp"
 #include "api/tracks.hpp"
 
@@ -711,6 +712,60 @@ PYBIND11_MODULE(_core, m) {
     d["storms"] = s.storms;
     d["notes"] = s.notes;
     d["with_environment"] = s.with_environment;
+    return d;
+  });
+
+  m.def("build_grids", [](const std::string& elevation, const std::vector<std::string>& temperature,
+                          const std::vector<std::string>& mld, const std::string& output, double strat_depth,
+                          double least_remaining, double mld_threshold, double mld_reference,
+                          const std::string& elevation_variable, const std::string& temperature_variable,
+                          const std::string& mld_variable, bool force, bool progress, const std::string& command) {
+    tarvo::GridBuildOptions o;
+    o.elevation = elevation;
+    o.temperature = temperature;
+    o.mld = mld;
+    o.output = output;
+    o.column.strat_depth_m = strat_depth;
+    o.column.min_remaining_m = least_remaining;
+    o.column.threshold_k = mld_threshold;
+    o.column.reference_m = mld_reference;
+    o.elevation_variable = elevation_variable;
+    o.temperature_variable = temperature_variable;
+    o.mld_variable = mld_variable;
+    o.force = force;
+    o.command = command;
+    tarvo::GridBuildReport r;
+    {
+      py::gil_scoped_release free;
+      r = tarvo::build_grids(o, progress ? stderr : nullptr);
+    }
+    py::dict d;
+    d["json"] = r.json;
+    d["summary"] = r.summary();
+    return d;
+  });
+  m.def("check_grids", [](const std::string& folder) {
+    tarvo::GridCheckReport r;
+    {
+      py::gil_scoped_release free;
+      r = tarvo::check_grids(folder);
+    }
+    py::dict d;
+    d["table"] = r.table();
+    d["warnings"] = r.warnings;
+    d["ocean_share"] = r.ocean_share;
+    d["elevation"] = py::make_tuple(r.elevation.min, r.elevation.max, r.elevation.mean);
+    py::list months;
+    for (int m = 0; m < 12; ++m) {
+      py::dict x;
+      x["mld"] = py::make_tuple(r.mld[m].min, r.mld[m].max, r.mld[m].mean);
+      x["strat"] = py::make_tuple(r.strat[m].min, r.strat[m].max, r.strat[m].mean);
+      x["zero_gradient_share"] = r.clamped_share[m];
+      x["mld_filled"] = r.mld_filled[m];
+      x["strat_filled"] = r.strat_filled[m];
+      months.append(x);
+    }
+    d["months"] = months;
     return d;
   });
 

@@ -1,14 +1,35 @@
 """Pictures of tarvo's results (matplotlib).
 
     python3 -m tarvo.plots verification VERIFICATION.csv OUT.png
+    python3 -m tarvo.plots grids DATA_DIR OUT_DIR MONTH
 
-draws what ``tarvo-verify --plot`` draws.
+draw what ``tarvo-verify --plot`` and ``tarvo-grids check --plot`` draw.
+Every picture is written whole or not at all.
 """
 
 import csv
+import os
 import sys
 
 import numpy as np
+
+
+def _save(fig, path):
+    """Writes the figure to a temporary file beside ``path`` and renames it
+    into place: a failed write leaves nothing under ``path``."""
+    import matplotlib.pyplot as plt
+
+    tmp = f"{path}.tmp{os.getpid()}"
+    try:
+        fig.savefig(tmp, format="png")
+        with open(tmp, "rb") as f:
+            os.fsync(f.fileno())
+        os.replace(tmp, path)
+    finally:
+        plt.close(fig)
+        if os.path.exists(tmp):
+            os.remove(tmp)
+    return path
 
 
 def plot_verification(ds, path):
@@ -41,9 +62,51 @@ def plot_verification(ds, path):
         ax.grid(True, lw=0.3)
         ax.legend(fontsize=8)
     fig.tight_layout()
-    fig.savefig(path)
-    plt.close(fig)
-    return path
+    return _save(fig, path)
+
+
+def plot_grids(data_dir, out_dir, month=9):
+    """Maps of a ``data/`` folder: the elevation (m), and the mixed-layer
+    depth (m) and the temperature gradient below it (K per 100 m) of
+    ``month``, as the model reads them. Writes three PNGs into ``out_dir``
+    and returns their paths."""
+    import matplotlib
+
+    matplotlib.use("Agg")
+    import matplotlib.pyplot as plt
+
+    from . import _core
+
+    os.makedirs(out_dir, exist_ok=True)
+    raw = np.fromfile(os.path.join(data_dir, "bathsmooth2.dat"), dtype="<f4")
+    if raw.size != 1440 * 721:
+        raise ValueError(f"{data_dir}/bathsmooth2.dat holds {raw.size} values, not 1440 x 721")
+    elev = raw.reshape(721, 1440)
+    month = int(month)
+
+    def monthly(name):
+        text = _core.read_text(os.path.join(data_dir, f"{name}{month:02d}"))
+        values = np.array(text.split(), dtype=np.float64)
+        if values.size < 180 * 360:
+            raise ValueError(f"{data_dir}/{name}{month:02d} holds {values.size} values, not 180 x 360")
+        return values[:180 * 360].reshape(180, 360)
+
+    paths = []
+    for name, field, extent, unit, cmap in (
+            ("elevation", elev, (-0.125, 359.875, -90.125, 90.125), "m", "terrain"),
+            (f"mixed_layer_depth_{month:02d}", monthly("mix"), (0.5, 360.5, -90.0, 90.0), "m", "viridis_r"),
+            (f"gradient_{month:02d}", monthly("stratnorm"), (0.5, 360.5, -90.0, 90.0), "K per 100 m", "magma")):
+        fig, ax = plt.subplots(figsize=(10, 5), dpi=100)
+        robust = np.nanpercentile(field, [1, 99]) if name != "elevation" else (-8000, 6000)
+        im = ax.imshow(field, origin="lower", extent=extent, cmap=cmap, vmin=robust[0], vmax=robust[1],
+                       aspect="auto", interpolation="nearest")
+        fig.colorbar(im, ax=ax, label=unit)
+        ax.set_title(f"{name.replace('_', ' ')} ({data_dir})")
+        ax.set_xlabel("longitude (degrees east)")
+        ax.set_ylabel("latitude (degrees north)")
+        fig.tight_layout()
+        paths.append(_save(fig, os.path.join(out_dir, f"{name}.png")))
+    return paths
 
 
 def _from_csv(path):
@@ -66,11 +129,14 @@ def _from_csv(path):
 
 
 def main(argv):
-    if len(argv) != 4 or argv[1] != "verification":
-        print(__doc__, file=sys.stderr)
-        return 2
-    plot_verification(_from_csv(argv[2]), argv[3])
-    return 0
+    if len(argv) == 4 and argv[1] == "verification":
+        plot_verification(_from_csv(argv[2]), argv[3])
+        return 0
+    if len(argv) == 5 and argv[1] == "grids":
+        plot_grids(argv[2], argv[3], argv[4])
+        return 0
+    print(__doc__, file=sys.stderr)
+    return 2
 
 
 if __name__ == "__main__":

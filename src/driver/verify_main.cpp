@@ -5,14 +5,13 @@
 // track.in.
 #include <unistd.h>
 
-#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
-#include <sys/wait.h>
 #include <vector>
 
 #include "api/batch.hpp"
+#include "driver/python_plot.hpp"
 #include "api/tarvo.hpp"
 #include "api/tracks.hpp"
 
@@ -32,16 +31,7 @@ int fail(const std::string& message) {
   return 2;
 }
 
-// The folder of this program: the Python package built beside it is in python/.
-std::string program_dir() {
-  char path[PATH_MAX] = {};
-  const ssize_t n = readlink("/proc/self/exe", path, sizeof path - 1);
-  if (n <= 0) return ".";
-  std::string p(path, static_cast<std::size_t>(n));
-  return p.substr(0, p.find_last_of('/'));
-}
-
-// The plot, drawn by the tarvo package's Python (matplotlib).
+// The plot, drawn by the tarvo package's Python (matplotlib) from the table.
 int plot(const std::string& csv_text, const std::string& png) {
   char csv[] = "/tmp/tarvo-verify-XXXXXX";
   const int fd = mkstemp(csv);
@@ -52,22 +42,9 @@ int plot(const std::string& csv_text, const std::string& png) {
     unlink(csv);
     return fail("cannot write a temporary file for the plot");
   }
-  const std::string path = program_dir() + "/python";
-  const char* old = std::getenv("PYTHONPATH");
-  const std::string pythonpath = old && *old ? path + ":" + old : path;
-  const pid_t pid = fork();
-  if (pid == 0) {
-    setenv("PYTHONPATH", pythonpath.c_str(), 1);
-    execl("/usr/bin/python3", "python3", "-m", "tarvo.plots", "verification", csv, png.c_str(), static_cast<char*>(nullptr));
-    _exit(127);
-  }
-  int status = 0;
-  if (pid > 0) waitpid(pid, &status, 0);
+  const std::string why = tarvo::draw_with_python({"verification", csv, png});
   unlink(csv);
-  if (pid < 0 || !WIFEXITED(status) || WEXITSTATUS(status) != 0)
-    return fail(png + ": the plot could not be drawn (it needs /usr/bin/python3 with matplotlib, "
-                      "apt-get install python3-matplotlib, and the tarvo package)");
-  return 0;
+  return why.empty() ? 0 : fail(png + ": " + why);
 }
 
 }  // namespace

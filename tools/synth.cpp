@@ -4,6 +4,10 @@
 //   DIR/data/mix01..mix12           monthly mixed-layer depth (m), 180 rows x 360
 //   DIR/data/stratnorm01..12        monthly stratification, 180 rows x 360
 //   DIR/track.in, DIR/params.in     a storm that crosses open ocean and makes landfall
+// and with --public-layouts the same world as the public data sets the
+// grids are built from (tarvo-grids build):
+//   DIR/sources/elevation_etopo_layout.nc   ETOPO 2022's layout, 10 arc-minutes
+//   DIR/sources/woa23_synth_tMM_01.nc       the World Ocean Atlas's monthly temperature files
 // The same seed always gives the same bytes.
 //   tarvo-synth [--seed N] [--no-grids] DIR
 #include <netcdf.h>
@@ -123,6 +127,24 @@ bool write_monthly(const std::string& path, F value) {
     }
   }
   return write_file(path, text);
+}
+
+// The made-up ocean, month m: winter deepens the mixed layer (m), more so at
+// high latitudes; the water below it is most stratified (K per 100 m) in
+// the tropics and in summer.
+double winter_of(double lat, int m) {
+  const double phase = 2.0 * pi * (m - 1) / 12.0 + (lat < 0 ? pi : 0.0);
+  return 0.5 + 0.5 * std::cos(phase);
+}
+double ocean_mld(double lat, double lon, int m) {
+  const double polar = std::fmin(std::fabs(lat) / 60.0, 1.0);
+  const double v = 18.0 + 25.0 * polar + 95.0 * polar * winter_of(lat, m) +
+                   6.0 * std::sin(lon * pi / 45.0) * std::cos(lat * pi / 30.0);
+  return std::fmin(150.0, std::fmax(15.0, v));
+}
+double ocean_strat(double lat, double lon, int m) {
+  const double tropical = 1.0 - std::fmin(std::fabs(lat) / 70.0, 1.0);
+  return 8.0 + 24.0 * tropical + 5.0 * (1.0 - winter_of(lat, m)) + 2.0 * std::cos(lon * pi / 60.0);
 }
 
 struct Fix {
@@ -380,6 +402,160 @@ bool write_cmip_climatology(const std::string& path, const Atmosphere& air) {
   return nc_ok(nc_close(nc), path);
 }
 
+// ---------------------------------------------------- public layouts
+
+// The made-up world in the layouts of the public data sets the ocean grids
+// are built from (tarvo-grids build): its elevation as ETOPO 2022 gives it
+// (z(lat, lon) in m, cell-centred, rows from the south, longitudes
+// -180..180; here at 10 arc-minutes rather than 60 seconds), and its ocean
+// as the World Ocean Atlas's twelve monthly 1-degree temperature files
+// (t_an(time, depth, lat, lon) on WOA's 57 levels from 0 to 1500 m,
+// degrees Celsius, cells centred on half degrees, land and the sea floor
+// missing). Each profile is mixed down to a depth, then cools at a
+// gradient: built from these, the grids give back the made-up mixed layer.
+bool write_public_layouts(const std::string& dir, const World& world) {
+  if (!make_dir(dir)) {
+    std::fprintf(stderr, "tarvo-synth: cannot create %s\n", dir.c_str());
+    return false;
+  }
+  const Atmosphere air{world};
+  auto text = [](int nc, int v, const char* name, const std::string& value) {
+    nc_put_att_text(nc, v, name, value.size(), value.c_str());
+  };
+  {
+    const std::string path = dir + "/elevation_etopo_layout.nc";
+    constexpr int per_degree = 6, ny = 180 * per_degree, nx = 360 * per_degree;
+    int nc = -1, dy, dx, vy, vx, vz;
+    if (!nc_ok(nc_create(path.c_str(), NC_NETCDF4 | NC_CLOBBER, &nc), path)) return false;
+    nc_def_dim(nc, "lat", ny, &dy);
+    nc_def_dim(nc, "lon", nx, &dx);
+    nc_def_var(nc, "lat", NC_DOUBLE, 1, &dy, &vy);
+    text(nc, vy, "standard_name", "latitude");
+    text(nc, vy, "units", "degrees_north");
+    nc_def_var(nc, "lon", NC_DOUBLE, 1, &dx, &vx);
+    text(nc, vx, "standard_name", "longitude");
+    text(nc, vx, "units", "degrees_east");
+    const int dims[] = {dy, dx};
+    nc_def_var(nc, "z", NC_FLOAT, 2, dims, &vz);
+    const std::size_t chunk[] = {1, static_cast<std::size_t>(nx)};
+    nc_def_var_chunking(nc, vz, NC_CHUNKED, chunk);
+    nc_def_var_deflate(nc, vz, 1, 1, 1);
+    text(nc, vz, "units", "m");
+    text(nc, vz, "long_name", "z");
+    text(nc, NC_GLOBAL, "title", "made up by tarvo-synth in ETOPO 2022's layout (surface elevation): not real data");
+    if (!nc_ok(nc_enddef(nc), path)) return false;
+    std::vector<double> lat(ny), lon(nx);
+    for (int j = 0; j < ny; ++j) lat[j] = -90.0 + (j + 0.5) / per_degree;
+    for (int i = 0; i < nx; ++i) lon[i] = -180.0 + (i + 0.5) / per_degree;
+    nc_put_var_double(nc, vy, lat.data());
+    nc_put_var_double(nc, vx, lon.data());
+    std::vector<float> row(nx);
+    for (int j = 0; j < ny; ++j) {
+      for (int i = 0; i < nx; ++i) row[i] = static_cast<float>(world.elevation(lat[j], lon[i] < 0.0 ? lon[i] + 360.0 : lon[i]));
+      const std::size_t start[] = {static_cast<std::size_t>(j), 0}, count[] = {1, static_cast<std::size_t>(nx)};
+      if (!nc_ok(nc_put_vara_float(nc, vz, start, count, row.data()), path)) return false;
+    }
+    if (!nc_ok(nc_close(nc), path)) return false;
+  }
+  std::vector<float> depths;
+  for (int z = 0; z < 100; z += 5) depths.push_back(static_cast<float>(z));
+  for (int z = 100; z < 500; z += 25) depths.push_back(static_cast<float>(z));
+  for (int z = 500; z <= 1500; z += 50) depths.push_back(static_cast<float>(z));
+  const std::size_t nz = depths.size();
+  const float fill = 9.96921e+36f;
+  for (int m = 1; m <= 12; ++m) {
+    char name[64];
+    std::snprintf(name, sizeof name, "/woa23_synth_t%02d_01.nc", m);
+    const std::string path = dir + name;
+    int nc = -1, dt, dz, dy, dx, db, vt, vz, vy, vx, vb, vyb, vxb, vzb, vta;
+    if (!nc_ok(nc_create(path.c_str(), NC_NETCDF4 | NC_CLOBBER, &nc), path)) return false;
+    nc_def_dim(nc, "lat", 180, &dy);
+    nc_def_dim(nc, "nbounds", 2, &db);
+    nc_def_dim(nc, "lon", 360, &dx);
+    nc_def_dim(nc, "depth", nz, &dz);
+    nc_def_dim(nc, "time", 1, &dt);
+    nc_def_var(nc, "lat", NC_FLOAT, 1, &dy, &vy);
+    text(nc, vy, "standard_name", "latitude");
+    text(nc, vy, "units", "degrees_north");
+    text(nc, vy, "bounds", "lat_bnds");
+    const int yb[] = {dy, db}, xb[] = {dx, db}, zb[] = {dz, db}, tb[] = {dt, db};
+    nc_def_var(nc, "lat_bnds", NC_FLOAT, 2, yb, &vyb);
+    nc_def_var(nc, "lon", NC_FLOAT, 1, &dx, &vx);
+    text(nc, vx, "standard_name", "longitude");
+    text(nc, vx, "units", "degrees_east");
+    text(nc, vx, "bounds", "lon_bnds");
+    nc_def_var(nc, "lon_bnds", NC_FLOAT, 2, xb, &vxb);
+    nc_def_var(nc, "depth", NC_FLOAT, 1, &dz, &vz);
+    text(nc, vz, "standard_name", "depth");
+    text(nc, vz, "units", "meters");
+    text(nc, vz, "positive", "down");
+    text(nc, vz, "bounds", "depth_bnds");
+    nc_def_var(nc, "depth_bnds", NC_FLOAT, 2, zb, &vzb);
+    nc_def_var(nc, "time", NC_FLOAT, 1, &dt, &vt);
+    text(nc, vt, "standard_name", "time");
+    text(nc, vt, "units", "months since 1991-01-01 00:00:00");
+    text(nc, vt, "climatology", "climatology_bounds");
+    nc_def_var(nc, "climatology_bounds", NC_FLOAT, 2, tb, &vb);
+    const int dims[] = {dt, dz, dy, dx};
+    nc_def_var(nc, "t_an", NC_FLOAT, 4, dims, &vta);
+    nc_def_var_fill(nc, vta, NC_FILL, &fill);
+    nc_def_var_deflate(nc, vta, 1, 1, 1);
+    text(nc, vta, "standard_name", "sea_water_temperature");
+    text(nc, vta, "long_name", "Objectively analyzed mean fields for sea_water_temperature at standard depth levels.");
+    text(nc, vta, "units", "degrees_celsius");
+    text(nc, NC_GLOBAL, "title", "made up by tarvo-synth in the World Ocean Atlas 2023 layout: not real data");
+    if (!nc_ok(nc_enddef(nc), path)) return false;
+    std::vector<float> lat(180), lon(360), latb(360), lonb(720), zb2(2 * nz);
+    for (int j = 0; j < 180; ++j) {
+      lat[j] = -89.5f + j;
+      latb[2 * j] = -90.0f + j;
+      latb[2 * j + 1] = -89.0f + j;
+    }
+    for (int i = 0; i < 360; ++i) {
+      lon[i] = -179.5f + i;
+      lonb[2 * i] = -180.0f + i;
+      lonb[2 * i + 1] = -179.0f + i;
+    }
+    for (std::size_t k = 0; k < nz; ++k) {
+      zb2[2 * k] = k == 0 ? 0.0f : 0.5f * (depths[k - 1] + depths[k]);
+      zb2[2 * k + 1] = k + 1 < nz ? 0.5f * (depths[k] + depths[k + 1]) : depths[k];
+    }
+    const float t = static_cast<float>(m) - 0.5f, tbnd[] = {static_cast<float>(m - 1), static_cast<float>(359 + m)};
+    nc_put_var_float(nc, vy, lat.data());
+    nc_put_var_float(nc, vyb, latb.data());
+    nc_put_var_float(nc, vx, lon.data());
+    nc_put_var_float(nc, vxb, lonb.data());
+    nc_put_var_float(nc, vz, depths.data());
+    nc_put_var_float(nc, vzb, zb2.data());
+    nc_put_var_float(nc, vt, &t);
+    nc_put_var_float(nc, vb, tbnd);
+    const double season = std::cos(2.0 * pi * (static_cast<double>(m - 1) - 7.5) / 12.0);
+    std::vector<float> field(nz * 180 * 360, fill);
+    for (int j = 0; j < 180; ++j)
+      for (int i = 0; i < 360; ++i) {
+        const double la = lat[j], lo = lon[i] < 0.0f ? lon[i] + 360.0 : lon[i];
+        const double floor = -world.elevation(la, lo);  // the water's depth, m
+        if (floor <= 0.0) continue;
+        const double sea = std::fmax(0.0, std::isfinite(air.sea_c(la, lo)) ? air.sea_c(la, lo) - 1.0 + season : 28.0);
+        // Mixed down to h, then cooling at g (K per m) to -1.8 C: the 0.2 K
+        // criterion finds the made-up mixed layer, and the gradient below it
+        // is the made-up one scaled to a real ocean's (at most about 15 K per
+        // 100 m in the tropical thermocline).
+        const double g = 0.4 * ocean_strat(la, lo, m) / 100.0, h = ocean_mld(la, lo, m) - 0.2 / g;
+        for (std::size_t k = 0; k < nz; ++k) {
+          if (depths[k] > floor) break;
+          const double below = std::fmax(0.0, depths[k] - h);
+          field[(k * 180 + static_cast<std::size_t>(j)) * 360 + static_cast<std::size_t>(i)] =
+              static_cast<float>(std::fmax(-1.8, sea - g * below));
+        }
+      }
+    const std::size_t start[] = {0, 0, 0, 0}, count[] = {1, nz, 180, 360};
+    if (!nc_ok(nc_put_vara_float(nc, vta, start, count, field.data()), path)) return false;
+    if (!nc_ok(nc_close(nc), path)) return false;
+  }
+  return true;
+}
+
 // A season of storms of the made-up world: their best track in HURDAT2's
 // format (with a landfall fix off the hour, as NHC writes them) and the
 // environment fields of the season in ERA5's layout (and, asked for, a
@@ -444,7 +620,7 @@ int write_season(const std::string& dir, const World& world, std::uint64_t seed,
 
 int main(int argc, char** argv) {
   std::uint64_t seed = 1;
-  bool grids = true, season = false, monthly = false;
+  bool grids = true, season = false, monthly = false, public_layouts = false;
   int storms = 5;
   std::string dir;
   for (int a = 1; a < argc; ++a) {
@@ -457,17 +633,19 @@ int main(int argc, char** argv) {
       season = true;
     } else if (arg == "--monthly") {
       monthly = true;
+    } else if (arg == "--public-layouts") {
+      public_layouts = true;
     } else if (arg == "--storms" && a + 1 < argc) {
       storms = std::max(1, std::min(99, std::atoi(argv[++a])));
     } else if (!arg.empty() && arg[0] != '-' && dir.empty()) {
       dir = arg;
     } else {
-      std::fprintf(stderr, "usage: tarvo-synth [--seed N] [--no-grids] [--season [--storms N] [--monthly]] DIR\n");
+      std::fprintf(stderr, "usage: tarvo-synth [--seed N] [--no-grids] [--public-layouts] [--season [--storms N] [--monthly]] DIR\n");
       return 2;
     }
   }
   if (dir.empty()) {
-    std::fprintf(stderr, "usage: tarvo-synth [--seed N] [--no-grids] [--season [--storms N] [--monthly]] DIR\n");
+    std::fprintf(stderr, "usage: tarvo-synth [--seed N] [--no-grids] [--public-layouts] [--season [--storms N] [--monthly]] DIR\n");
     return 2;
   }
   Random world_rnd{12345};  // one world for every seed: cases can share their grids
@@ -487,28 +665,15 @@ int main(int argc, char** argv) {
     for (int m = 1; m <= 12; ++m) {
       char mm[3];
       std::snprintf(mm, sizeof mm, "%02d", m);
-      // Winter deepens the mixed layer, more so at high latitudes.
-      auto winter = [m](double lat) {
-        const double phase = 2.0 * pi * (m - 1) / 12.0 + (lat < 0 ? pi : 0.0);
-        return 0.5 + 0.5 * std::cos(phase);
-      };
-      auto mld = [&](double lat, double lon) {
-        const double polar = std::fmin(std::fabs(lat) / 60.0, 1.0);
-        const double v = 18.0 + 25.0 * polar + 95.0 * polar * winter(lat) +
-                         6.0 * std::sin(lon * pi / 45.0) * std::cos(lat * pi / 30.0);
-        return std::fmin(150.0, std::fmax(15.0, v));
-      };
-      auto strat = [&](double lat, double lon) {
-        const double tropical = 1.0 - std::fmin(std::fabs(lat) / 70.0, 1.0);
-        return 8.0 + 24.0 * tropical + 5.0 * (1.0 - winter(lat)) +
-               2.0 * std::cos(lon * pi / 60.0);
-      };
+      auto mld = [m](double lat, double lon) { return ocean_mld(lat, lon, m); };
+      auto strat = [m](double lat, double lon) { return ocean_strat(lat, lon, m); };
       if (!write_monthly(data + "/mix" + mm, mld) || !write_monthly(data + "/stratnorm" + mm, strat)) {
         std::fprintf(stderr, "tarvo-synth: cannot write the monthly grids in %s\n", data.c_str());
         return 2;
       }
     }
   }
+  if (public_layouts && !write_public_layouts(dir + "/sources", world)) return 2;
 
   if (season) return write_season(dir, world, seed, storms, monthly);
   const Storm storm = make_storm(rnd, world);

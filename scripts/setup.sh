@@ -11,12 +11,13 @@ command -v g++ > /dev/null || need+=(g++)
 [ -f /usr/include/pybind11/pybind11.h ] || need+=(pybind11-dev)
 [ -f /usr/include/netcdf.h ] || need+=(libnetcdf-dev)
 [ -f /usr/include/openssl/evp.h ] || need+=(libssl-dev)
+ls /usr/include/*/eccodes.h /usr/include/eccodes.h > /dev/null 2>&1 || need+=(libeccodes-dev)
 [ -f /usr/bin/python3 ] || need+=(python3)
 # A real one-node Slurm for the job-array test: the daemons and the munge key service.
 [ -x /usr/sbin/slurmctld ] && [ -x /usr/sbin/slurmd ] || need+=(slurm-wlm)
 [ -x /usr/sbin/munged ] || need+=(munge)
 ls /usr/include/python3*/Python.h > /dev/null 2>&1 || need+=(python3-dev)
-for module in numpy:python3-numpy xarray:python3-xarray netCDF4:python3-netcdf4 pytest:python3-pytest \
+for module in numpy:python3-numpy xarray:python3-xarray netCDF4:python3-netcdf4 pytest:python3-pytest eccodes:python3-eccodes \
               dask:python3-dask distributed:python3-distributed \
               matplotlib:python3-matplotlib; do
   /usr/bin/python3 -c "import ${module%%:*}" 2> /dev/null || need+=("${module#*:}")

@@ -9,6 +9,7 @@
 
 #include "input/tracks/catalog.hpp"
 #include "input/cf.hpp"
+#include "input/fields/grib.hpp"
 #include "input/input_error.hpp"
 
 namespace tarvo {
@@ -59,7 +60,7 @@ const char* field_description(Field field) { return field_names[static_cast<int>
 
 struct FieldSet::File {
   std::string path;
-  int ncid = -1;
+  int ncid = -1;  // -1 for a GRIB file
   ~File() {
     if (ncid >= 0) nc_close(ncid);
   }
@@ -80,6 +81,15 @@ struct FieldSet::Variable {
   FieldGrid grid;
   std::vector<double> levels;
   double factor = 1.0, offset = 0.0;  // tarvo's units = value * factor + offset
+  // From GRIB: each time's and level's message ([time][level], levels from
+  // the surface up); a sea-surface temperature taken from the temperature at
+  // the surface (GFS) with the land-sea mask and the ice cover of its time.
+  struct GribSlot {
+    const GribMessage* message = nullptr;
+    const GribMessage* land = nullptr;
+    const GribMessage* ice = nullptr;
+  };
+  std::vector<GribSlot> grib;
   enum class Kind { analyses, monthly, climatology } kind = Kind::analyses;
   int month_time[12] = {};  // climatology: each month's time index
 };
@@ -92,6 +102,12 @@ FieldSet::FieldSet(const std::vector<std::string>& paths, std::size_t cache_byte
   for (std::size_t i = 0; i < paths.size(); ++i) {
     auto file = std::make_unique<File>();
     file->path = paths[i];
+    if (is_grib_file(paths[i])) {
+      std::vector<GribMessage> found = index_grib_file(paths[i], static_cast<int>(i));
+      grib_messages_.insert(grib_messages_.end(), found.begin(), found.end());
+      files_.push_back(std::move(file));
+      continue;
+    }
     const int status = nc_open(paths[i].c_str(), NC_NOWRITE, &file->ncid);
     if (status != NC_NOERR) {
       file->ncid = -1;
@@ -256,9 +272,10 @@ FieldSet::FieldSet(const std::vector<std::string>& paths, std::size_t cache_byte
       }
     }
   }
+  add_grib_fields();
   // Each field's times in order, none twice; then how they are taken.
   for (auto& v : vars_) {
-    if (!v) continue;
+    if (!v || !v->grib.empty()) continue;
     std::vector<std::size_t> order(v->times.size());
     for (std::size_t k = 0; k < order.size(); ++k) order[k] = k;
     std::sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) { return v->times[a] < v->times[b]; });
@@ -273,6 +290,10 @@ FieldSet::FieldSet(const std::vector<std::string>& paths, std::size_t cache_byte
     }
     v->times = times;
     v->at = at;
+  }
+  for (auto& v : vars_) {
+    if (!v) continue;
+    const std::vector<double>& times = v->times;
     bool monthly = times.size() >= 2;
     for (std::size_t k = 1; k < times.size() && monthly; ++k) {
       const double days = (times[k] - times[k - 1]) / 24.0;
@@ -397,6 +418,7 @@ std::shared_ptr<const std::vector<float>> FieldSet::slice(Field f, int level, in
     return hit->second->second;
   }
   const Variable& v = *vars_[static_cast<int>(f)];
+  if (!v.grib.empty()) return grib_slice(f, key, level, time);
   const auto [segment, local] = v.at[static_cast<std::size_t>(time)];
   const Variable::Segment& seg = v.segments[static_cast<std::size_t>(segment)];
   const File& file = *files_[static_cast<std::size_t>(seg.file)];
@@ -410,20 +432,17 @@ std::shared_ptr<const std::vector<float>> FieldSet::slice(Field f, int level, in
   if (const int status = nc_read_unpacked(file.ncid, seg.varid, start.data(), count.data(), raw); status != NC_NOERR)
     throw InputError(file.path, 0, "variable " + v.name + ": cannot read: " + nc_strerror(status));
   const std::size_t nlat = v.grid.lat.size(), nlon = v.grid.lon.size();
-  Slice out;
-  if (!spare_.empty()) {
-    out = std::move(spare_.back());
-    spare_.pop_back();
-    out->resize(nlat * nlon);
-  } else {
-    out = std::make_shared<std::vector<float>>(nlat * nlon);
-  }
+  Slice out = fresh_slice(nlat * nlon);
   const bool lat_first = seg.lat_pos < seg.lon_pos;
   for (std::size_t i = 0; i < nlat; ++i)
     for (std::size_t j = 0; j < nlon; ++j) {
       const double x = raw[lat_first ? i * nlon + j : j * nlat + i];
       (*out)[i * nlon + j] = static_cast<float>(x * v.factor + v.offset);
     }
+  return remember(key, std::move(out));
+}
+
+std::shared_ptr<const std::vector<float>> FieldSet::remember(const Key& key, Slice out) {
   cache_.emplace_front(key, out);
   index_[key] = cache_.begin();
   cached_ += out->size() * sizeof(float);
@@ -434,6 +453,149 @@ std::shared_ptr<const std::vector<float>> FieldSet::slice(Field f, int level, in
     cache_.pop_back();
   }
   return out;
+}
+
+FieldSet::Slice FieldSet::fresh_slice(std::size_t n) {
+  Slice out;
+  if (!spare_.empty()) {
+    out = std::move(spare_.back());
+    spare_.pop_back();
+    out->resize(n);
+  } else {
+    out = std::make_shared<std::vector<float>>(n);
+  }
+  return out;
+}
+
+std::shared_ptr<const std::vector<float>> FieldSet::grib_slice(Field f, const Key& key, int level, int time) {
+  const Variable& v = *vars_[static_cast<int>(f)];
+  const std::size_t levels = std::max<std::size_t>(1, v.levels.size());
+  const Variable::GribSlot& slot = v.grib[static_cast<std::size_t>(time) * levels + static_cast<std::size_t>(level)];
+  decode_grib_message(files_[static_cast<std::size_t>(slot.message->file)]->path, *slot.message, raw_);
+  const std::size_t n = raw_.size();
+  Slice out = fresh_slice(n);
+  for (std::size_t k = 0; k < n; ++k) (*out)[k] = static_cast<float>(raw_[k] * v.factor + v.offset);
+  // The sea from the temperature at the surface: not over land, nor under ice.
+  for (const GribMessage* mask : {slot.land, slot.ice}) {
+    if (!mask) continue;
+    decode_grib_message(files_[static_cast<std::size_t>(mask->file)]->path, *mask, raw_);
+    if (raw_.size() != n)
+      throw InputError(files_[static_cast<std::size_t>(mask->file)]->path, 0,
+                       "GRIB message " + std::to_string(mask->number) + " (" + mask->short_name +
+                           ") is on another grid than the surface temperature it masks");
+    const double limit = mask == slot.land ? 0.5 : 0.15;  // land: a land fraction of a half or more; ice: above 0.15
+    for (std::size_t k = 0; k < n; ++k)
+      if (!(raw_[k] < limit) && !(mask == slot.ice && raw_[k] == limit)) (*out)[k] = std::numeric_limits<float>::quiet_NaN();
+  }
+  return remember(key, std::move(out));
+}
+
+void FieldSet::add_grib_fields() {
+  if (grib_messages_.empty()) return;
+  // Which field a message gives.
+  std::vector<const GribMessage*> by_field[field_count], t_surface, land, ice, mslet;
+  for (const GribMessage& m : grib_messages_) {
+    const std::string& s = m.short_name;
+    if (m.level_type == "isobaricInhPa") {
+      if (s == "t") by_field[static_cast<int>(Field::temperature)].push_back(&m);
+      else if (s == "q") by_field[static_cast<int>(Field::specific_humidity)].push_back(&m);
+      else if (s == "r") by_field[static_cast<int>(Field::relative_humidity)].push_back(&m);
+      else if (s == "u") by_field[static_cast<int>(Field::u_wind)].push_back(&m);
+      else if (s == "v") by_field[static_cast<int>(Field::v_wind)].push_back(&m);
+    } else if (s == "msl" || s == "prmsl") {
+      by_field[static_cast<int>(Field::msl)].push_back(&m);
+    } else if (s == "mslet") {
+      mslet.push_back(&m);
+    } else if (s == "sst") {
+      by_field[static_cast<int>(Field::sst)].push_back(&m);
+    } else if (m.level_type == "surface") {
+      if (s == "t") t_surface.push_back(&m);
+      else if (s == "lsm") land.push_back(&m);
+      else if (s == "ci") ice.push_back(&m);
+    }
+  }
+  // GFS: the mean sea-level pressure as prmsl, else mslet; the sea's
+  // temperature as the temperature at the surface, where it is sea.
+  if (by_field[static_cast<int>(Field::msl)].empty()) by_field[static_cast<int>(Field::msl)] = mslet;
+  const bool sea_from_surface = by_field[static_cast<int>(Field::sst)].empty() && !t_surface.empty();
+  if (sea_from_surface) by_field[static_cast<int>(Field::sst)] = t_surface;
+  auto path_of = [&](const GribMessage* m) { return files_[static_cast<std::size_t>(m->file)]->path; };
+  auto when = [](double hours) { return hour_text(hours); };
+  for (int f = 0; f < field_count; ++f) {
+    const std::vector<const GribMessage*>& msgs = by_field[f];
+    if (msgs.empty()) continue;
+    const Field field = static_cast<Field>(f);
+    const GribMessage& first = *msgs.front();
+    auto fail = [&](const GribMessage& m, const std::string& what) {
+      throw InputError(path_of(&m), 0, "GRIB message " + std::to_string(m.number) + " (" + m.short_name + "): " + what);
+    };
+    if (vars_[f]) fail(first, std::string("gives ") + field_description(field) + ", which " + where(field) + " gives too");
+    auto v = std::make_unique<Variable>();
+    v->name = first.short_name + (sea_from_surface && field == Field::sst ? " at the surface where lsm and ci say sea" : "");
+    v->grid.lat = first.grid.lats();
+    v->grid.lon = first.grid.lons();
+    const double step = v->grid.lon.size() > 1 ? v->grid.lon[1] - v->grid.lon[0] : 360.0;
+    v->grid.global = v->grid.lon.back() - v->grid.lon.front() + step >= 360.0 - 1e-6 * 360.0;
+    if (field == Field::msl) v->factor = 0.01;  // Pa to hPa
+    std::vector<double> levels, times;
+    for (const GribMessage* m : msgs) {
+      if (!(m->grid == first.grid)) fail(*m, "its grid differs from that of message " + std::to_string(first.number) + " of " + path_of(&first));
+      times.push_back(m->valid_hours);
+      if (m->level_type == "isobaricInhPa") levels.push_back(static_cast<double>(m->level));
+    }
+    std::sort(times.begin(), times.end());
+    times.erase(std::unique(times.begin(), times.end()), times.end());
+    std::sort(levels.begin(), levels.end(), std::greater<double>());  // from the surface up
+    levels.erase(std::unique(levels.begin(), levels.end()), levels.end());
+    const std::size_t nl = std::max<std::size_t>(1, levels.size());
+    v->times = times;
+    v->levels = levels;
+    v->grib.assign(times.size() * nl, {});
+    std::vector<bool> seen_file(files_.size(), false);
+    for (const GribMessage* m : msgs) {
+      const std::size_t t = static_cast<std::size_t>(std::lower_bound(times.begin(), times.end(), m->valid_hours) - times.begin());
+      std::size_t l = 0;
+      if (!levels.empty())
+        l = static_cast<std::size_t>(std::find(levels.begin(), levels.end(), static_cast<double>(m->level)) - levels.begin());
+      Variable::GribSlot& slot = v->grib[t * nl + l];
+      if (slot.message)
+        fail(*m, "gives " + m->short_name + (levels.empty() ? "" : " at " + std::to_string(m->level) + " hPa") + " valid " +
+                     when(m->valid_hours) + ", as message " + std::to_string(slot.message->number) + " of " +
+                     path_of(slot.message) + " does: give each time once");
+      slot.message = m;
+      if (!seen_file[static_cast<std::size_t>(m->file)]) {
+        seen_file[static_cast<std::size_t>(m->file)] = true;
+        Variable::Segment seg;
+        seg.file = m->file;
+        v->segments.push_back(seg);
+      }
+    }
+    for (std::size_t t = 0; t < times.size(); ++t)
+      for (std::size_t l = 0; l < nl; ++l) {
+        Variable::GribSlot& slot = v->grib[t * nl + l];
+        if (!slot.message)
+          throw InputError(path_of(&first), 0, std::string(field_description(field)) + " (GRIB shortName " + first.short_name +
+                                                   (levels.empty() ? "" : ") at " + std::to_string(static_cast<long>(levels[l])) + " hPa") +
+                                                   (levels.empty() ? ")" : "") + " valid " + when(times[t]) +
+                                                   " is in none of the files given (the other levels or times are)");
+        if (sea_from_surface && field == Field::sst) {
+          auto at_time = [&](const std::vector<const GribMessage*>& list) -> const GribMessage* {
+            for (const GribMessage* m : list)
+              if (m->valid_hours == times[t] && m->grid == first.grid) return m;
+            return nullptr;
+          };
+          slot.land = at_time(land);
+          slot.ice = at_time(ice);
+          if (!slot.land || !slot.ice)
+            throw InputError(path_of(slot.message), 0,
+                             std::string("the sea-surface temperature comes from t at the surface (as GFS gives it), which "
+                                         "needs the land-sea mask (lsm) and the ice cover (ci) at the surface of the same time "
+                                         "and grid: ") +
+                                 (!slot.land ? "lsm" : "ci") + " valid " + when(times[t]) + " is in none of the files given");
+        }
+      }
+    vars_[f] = std::move(v);
+  }
 }
 
 void FieldSet::release_before(double hours) {

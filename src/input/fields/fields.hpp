@@ -1,7 +1,9 @@
 #pragma once
 // Gridded fields of the environment: CF-NetCDF files of analyses,
 // reanalyses or climate models on pressure levels and at the surface, one
-// file a variable or several in one, several files of a period together.
+// file a variable or several in one, several files of a period together;
+// and GRIB files (editions 1 and 2: GFS, ERA5 as the Copernicus data store
+// delivers it) read through ecCodes, a file a forecast step or all in one.
 // ERA5's names and units (t, q, r, u, v, sst, msl; pressure_level or level
 // in hPa; valid_time or time; latitude, longitude) and CMIP's (ta, hus, hur,
 // ua, va, tos, psl; plev in Pa; lat, lon) are recognised, and any variable
@@ -18,6 +20,8 @@
 #include <memory>
 #include <string>
 #include <vector>
+
+#include "input/fields/grib.hpp"
 
 namespace tarvo {
 
@@ -87,6 +91,12 @@ class FieldSet {
   // heap neither shrinks nor grows at every new time); the values as read.
   std::vector<Slice> spare_;
   std::vector<double> raw_;
+  // GRIB files' messages, indexed (their values decoded a slice at a time).
+  std::vector<GribMessage> grib_messages_;
+  void add_grib_fields();
+  Slice fresh_slice(std::size_t n);
+  std::shared_ptr<const std::vector<float>> remember(const Key& key, Slice out);
+  std::shared_ptr<const std::vector<float>> grib_slice(Field f, const Key& key, int level, int time);
 };
 
 }  // namespace tarvo

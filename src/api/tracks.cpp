@@ -71,11 +71,26 @@ ImportSummary import_catalog(const ImportOptions& options, const std::string& ou
     throw InputError(sources.empty() ? "import" : sources, 0,
                      "no storm of the files is selected (season, basin, storm): nothing to import");
   summary.tracks = tracks.size();
-  HindcastSet set = hindcast_starts(tracks, options.hindcast, sources);
+  const bool cycles = !options.adeck.empty();
+  HindcastSet set;
+  if (cycles) {
+    const Adeck adeck = read_adeck(options.adeck);
+    CycleOptions c = options.cycles;
+    c.history_h = options.hindcast.history_h;
+    c.params = options.hindcast.params;
+    set = forecast_cycles(tracks, adeck, c, options.adeck);
+    for (const std::string& n : adeck.notes) set.notes.insert(set.notes.begin(), n);
+    sources += "; " + options.adeck;
+  } else {
+    set = hindcast_starts(tracks, options.hindcast, sources);
+  }
   summary.notes = std::move(set.notes);
   if (set.storms.empty())
-    throw InputError(sources, 0, "no forecast start in the " + std::to_string(tracks.size()) +
-                                     " storms selected (see the starts, --history and --min-lead)");
+    throw InputError(cycles ? options.adeck : sources, 0,
+                     cycles ? "no forecast cycle of " + options.cycles.tech + " could be made (see the notes: " +
+                                  (set.notes.empty() ? std::string("none") : set.notes.front()) + ")"
+                            : "no forecast start in the " + std::to_string(tracks.size()) +
+                                  " storms selected (see the starts, --history and --min-lead)");
   TrackCatalogExtras extras;
   std::string winds;
   for (const BestTrack& t : tracks)
@@ -83,7 +98,13 @@ ImportSummary import_catalog(const ImportOptions& options, const std::string& ou
   extras.attributes.push_back({"tracks_source", sources});
   extras.attributes.push_back({"tracks_wind", winds});
   extras.attributes.push_back(
-      {"tracks_positions", "the best track's own after each start (a perfect-track hindcast)"});
+      {"tracks_positions", cycles ? "forecast:" + options.cycles.tech
+                                  : "the best track's own after each start (a perfect-track hindcast)"});
+  if (cycles)
+    extras.attributes.push_back(
+        {"tracks_history", std::string(options.cycles.history_from_carq ? "CARQ's" : "the best track's") +
+                               " fixes up to each cycle; after it the wind observed at the cycle (a forecast knows no "
+                               "later one)"});
   if (!options.field_files.empty()) {
     summary.environment = fill_storm_environment(set.storms, options.field_files, options.environment, nullptr, true);
     leave_out_without_pi(set.storms, summary.environment, nullptr, summary.notes);

@@ -4,7 +4,8 @@
 // every track from gridded fields, and the verification of hindcasts.
 //
 // From the layers below, these are part of the API: BestTrack, BestFix,
-// BestTrackFormat, BestTrackSelection (input/tracks/best_track.hpp); StartRule,
+// BestTrackFormat, BestTrackSelection (input/tracks/best_track.hpp); Adeck,
+// AidForecast, CycleOptions, parse_cycles (input/tracks/adeck.hpp); StartRule,
 // HindcastOptions, HindcastSet (input/tracks/hindcast.hpp); FieldSet
 // (input/fields/fields.hpp); EnvironmentOptions, FixEnvironment, EnvironmentReport
 // (environment/environment.hpp); potential_intensity and its options and
@@ -16,6 +17,7 @@
 #include "api/catalog.hpp"
 #include "environment/environment.hpp"
 #include "environment/potential_intensity.hpp"
+#include "input/tracks/adeck.hpp"
 #include "input/tracks/best_track.hpp"
 #include "input/fields/fields.hpp"
 #include "input/tracks/hindcast.hpp"
@@ -36,6 +38,11 @@ struct ImportOptions {
   HindcastOptions hindcast;
   std::vector<std::string> field_files;  // the environment's; empty: none (unless the tracks carry one)
   EnvironmentOptions environment;
+  // Forecast cycles: the track from this a-deck's technique (cycles.tech)
+  // after each cycle, the files the best track (b-deck) up to it; empty: starts
+  // along the best track (hindcast).
+  std::string adeck;
+  CycleOptions cycles;
 };
 
 struct ImportSummary {

@@ -42,7 +42,10 @@ const char* usage =
     "            catalog: the forecast starts of each storm (--starts every:6h for\n"
     "            hindcasts, first+24h (the default) once, or YYYYMMDDHH), each with --history\n"
     "            h of track before (24) and up to --max-lead h after (120; 0: to its end);\n"
-    "            with --env, the environment along the tracks from gridded fields\n"
+    "            with --env, the environment along the tracks from gridded fields (NetCDF or GRIB)\n"
+    "            forecast cycles: BDECK --track-from ADECK [--tech OFCL] [--cycles all|YYYYMMDDHH]\n"
+    "            [--history-from bdeck|carq]: a storm a cycle, the best track up to it, the\n"
+    "            technique's positions after it\n"
     "  env       the environment of a catalog's storms from gridded fields (ERA5 or CMIP\n"
     "            names: t/ta, q/hus or r/hur, u/ua, v/va on pressure levels, sst/tos, msl/psl)\n"
     "            --env-options: ckcd=0.9, ascent=reversible|pseudo, dissipative=yes|no,\n"
@@ -170,7 +173,8 @@ int main(int argc, char** argv) {
     }
     if (arg == "--format" || arg == "--basin" || arg == "--season" || arg == "--storm" || arg == "--wind" ||
         arg == "--starts" || arg == "--history" || arg == "--min-lead" || arg == "--max-lead" || arg == "--params" ||
-        arg == "--env-options") {
+        arg == "--env-options" || arg == "--track-from" || arg == "--tech" || arg == "--cycles" ||
+        arg == "--history-from") {
       if (a + 1 >= argc) return fail(arg + " needs a value\n" + usage);
       const std::string v = argv[++a];
       auto hours = [&](int& h, int lo) {
@@ -187,7 +191,16 @@ int main(int argc, char** argv) {
         continue;
       }
       import_options = true;
-      if (arg == "--format") {
+      if (arg == "--track-from") {
+        import.adeck = v;
+      } else if (arg == "--tech") {
+        import.cycles.tech = v;
+      } else if (arg == "--cycles") {
+        if (!tarvo::parse_cycles(v, import.cycles.cycle_hours, why)) return fail(why);
+      } else if (arg == "--history-from") {
+        if (v != "carq" && v != "bdeck") return fail("--history-from is bdeck (the best track) or carq, not '" + v + "'");
+        import.cycles.history_from_carq = v == "carq";
+      } else if (arg == "--format") {
         tarvo::BestTrackFormat f;
         if (!tarvo::parse_best_track_format(v, f)) return fail("--format is ibtracs, hurdat2, atcf or cf, not '" + v + "'");
         import.format = v;
@@ -264,8 +277,9 @@ int main(int argc, char** argv) {
   if (adeck_options && outputs.atcf_dir.empty()) return fail("--atcf-step and --atcf-max-tau go with --atcf DIR");
   const bool with_outputs = command == "merge" || command == "export";
   if (outputs.any() && !with_outputs) return fail("--climada, --climada-hdf5 and --atcf go with merge and export");
-  if (import_options && command != "import") return fail("--format, --basin, --season, --storm, --wind, --starts, "
-                                                         "--history, --min-lead, --max-lead and --params go with import");
+  if (import_options && command != "import")
+    return fail("--format, --basin, --season, --storm, --wind, --starts, --history, --min-lead, --max-lead, --params, "
+                "--track-from, --tech, --cycles and --history-from go with import");
   if ((!env_files.empty() || env_options) && command != "import" && command != "env")
     return fail("--env and --env-options go with import and env");
   if (env_options && env_files.empty()) return fail("--env-options go with --env FIELDS.nc...");

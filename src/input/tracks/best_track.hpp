@@ -20,6 +20,7 @@ struct BestFix {
   // The environment, when the file carries it (tarvo's own layout); NaN otherwise.
   float vpot, shear, t600, rh600;
   char record = ' ';         // HURDAT2's record identifier: L landfall, ...
+  std::string type;          // the system's kind where the file says so: TD, TS, HU, EX, LO, ... (HURDAT2's status, ATCF's TY)
   std::string basin;         // tarvo's code of the basin the fix lies in, where the file says so
   int line = 0;              // its line in a text file (0: none)
   BestFix();

@@ -12,11 +12,6 @@
 
 namespace tarvo {
 
-namespace {
-
-constexpr std::size_t max_fixes = 200;   // the model's track records
-constexpr int max_track_hours = 1199;    // the model's samples: less than 1200 h
-
 std::string date_hour(double hours) {
   int y = 0, m = 0, d = 0, h = 0;
   civil_from_hours(std::llround(hours), y, m, d, h);
@@ -34,7 +29,6 @@ std::string date_time(double hours) {
   return buf;
 }
 
-// A storm id safe as a file name (letters, digits, '.', '_', '-', a letter or digit first).
 std::string safe_id(const std::string& id) {
   std::string s;
   for (const char c : id) {
@@ -50,8 +44,6 @@ bool whole_hour(double hours) {
   const double minutes = hours * 60.0;
   return std::fabs(minutes - 60.0 * std::round(hours)) < 0.5;
 }
-
-}  // namespace
 
 bool parse_start_rule(const std::string& text, StartRule& rule, std::string& why) {
   auto hours_of = [&](const std::string& s, int& h) {

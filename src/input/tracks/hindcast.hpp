@@ -12,6 +12,18 @@
 
 namespace tarvo {
 
+// The model's limits on a track: its records, and its hours (less than 1200).
+inline constexpr std::size_t max_fixes = 200;
+inline constexpr int max_track_hours = 1199;
+
+// A time (hours since 1970) as YYYYMMDDHH, and with its minutes as "YYYY-MM-DD HH:MM".
+std::string date_hour(double hours);
+std::string date_time(double hours);
+// A storm id safe as a file name (letters, digits, '.', '_', '-', a letter or digit first).
+std::string safe_id(const std::string& id);
+// Whether a time falls on a whole hour (within half a minute).
+bool whole_hour(double hours);
+
 // Which starts: every N hours (at the fixes on multiples of N h, UTC), once N
 // hours after the first fix, or at a given time.
 struct StartRule {

@@ -10,6 +10,7 @@
 //   DIR/sources/woa23_synth_tMM_01.nc       the World Ocean Atlas's monthly temperature files
 // The same seed always gives the same bytes.
 //   tarvo-synth [--seed N] [--no-grids] DIR
+#include <eccodes.h>
 #include <netcdf.h>
 #include <sys/stat.h>
 
@@ -618,9 +619,183 @@ int write_season(const std::string& dir, const World& world, std::uint64_t seed,
 
 }  // namespace
 
+// ------------------------------------------------------ forecast cycles
+
+// One GRIB2 message of GFS's 1-degree layout (from the north, 0..359 E):
+// values [lat][lon] in that order, 12 bits.
+bool add_gfs_message(std::string& file, const char* sample, const char* name, const char* level_type, long level,
+                     long date, long hour, long step, const std::vector<double>& values) {
+  codes_handle* h = codes_grib_handle_new_from_samples(nullptr, sample);
+  if (!h) return false;
+  bool ok = codes_set_long(h, "centre", 7) == 0 && codes_set_string(h, "shortName", name, nullptr) == 0 &&
+            codes_set_string(h, "typeOfLevel", level_type, nullptr) == 0 && codes_set_long(h, "level", level) == 0 &&
+            codes_set_long(h, "dataDate", date) == 0 && codes_set_long(h, "dataTime", hour * 100) == 0 &&
+            codes_set_long(h, "stepUnits", 1) == 0 && codes_set_long(h, "forecastTime", step) == 0 &&
+            codes_set_long(h, "Ni", 360) == 0 && codes_set_long(h, "Nj", 181) == 0 &&
+            codes_set_double(h, "latitudeOfFirstGridPointInDegrees", 90.0) == 0 &&
+            codes_set_double(h, "longitudeOfFirstGridPointInDegrees", 0.0) == 0 &&
+            codes_set_double(h, "latitudeOfLastGridPointInDegrees", -90.0) == 0 &&
+            codes_set_double(h, "longitudeOfLastGridPointInDegrees", 359.0) == 0 &&
+            codes_set_double(h, "iDirectionIncrementInDegrees", 1.0) == 0 &&
+            codes_set_double(h, "jDirectionIncrementInDegrees", 1.0) == 0 && codes_set_long(h, "jScansPositively", 0) == 0 &&
+            codes_set_long(h, "bitsPerValue", 12) == 0 &&
+            codes_set_double_array(h, "values", values.data(), values.size()) == 0;
+  const void* message = nullptr;
+  std::size_t size = 0;
+  ok = ok && codes_get_message(h, &message, &size) == 0;
+  if (ok) file.append(static_cast<const char*>(message), size);
+  codes_handle_delete(h);
+  return ok;
+}
+
+// A GFS file of the made-up world's atmosphere at one cycle and step, as
+// NOMADS names them: gfs.YYYYMMDD/HH/atmos/gfs.tHHz.pgrb2.1p00.fFFF.
+bool write_gfs_file(const std::string& dir, const Atmosphere& air, const World& world, double cycle_hours, int step) {
+  int y, m, d, h;
+  tarvo::date_of_hours_since_1970(static_cast<long long>(cycle_hours), y, m, d, h);
+  char folder[64], name[64];
+  std::snprintf(folder, sizeof folder, "/gfs.%04d%02d%02d", y, m, d);
+  std::snprintf(name, sizeof name, "/%02d/atmos", h);
+  const std::string path_dir = dir + folder;
+  if (!make_dir(path_dir) || !make_dir(path_dir + std::string(name).substr(0, 3)) || !make_dir(path_dir + name)) return false;
+  std::snprintf(folder, sizeof folder, "/gfs.t%02dz.pgrb2.1p00.f%03d", h, step);
+  const std::string path = path_dir + name + folder;
+  const long date = y * 10000L + m * 100L + d;
+  const double hours = cycle_hours + step;
+  std::vector<double> v(181 * 360);
+  std::string file;
+  auto field = [&](auto f) {
+    for (int j = 0; j < 181; ++j)
+      for (int i = 0; i < 360; ++i) v[static_cast<std::size_t>(j * 360 + i)] = f(90.0 - j, static_cast<double>(i));
+  };
+  const double levels[] = {1000, 975, 950, 925, 900, 850, 800, 750, 700, 650, 600, 550, 500,
+                           450,  400, 350, 300, 250, 200, 150, 100, 70,  50,  30,  10};
+  const double season = std::cos(2.0 * pi * (static_cast<double>(m - 1) - 7.5) / 12.0);
+  for (const double p : levels) {
+    field([&](double la, double lo) { return air.temperature_k(p, la, lo) - 1.0 + season; });
+    if (!add_gfs_message(file, "regular_ll_pl_grib2", "t", "isobaricInhPa", static_cast<long>(p), date, h, step, v)) return false;
+    field([&](double la, double) { return air.specific_humidity(p, la); });
+    if (!add_gfs_message(file, "regular_ll_pl_grib2", "q", "isobaricInhPa", static_cast<long>(p), date, h, step, v)) return false;
+    field([&](double la, double lo) { return air.u_ms(p, la, lo, hours); });
+    if (!add_gfs_message(file, "regular_ll_pl_grib2", "u", "isobaricInhPa", static_cast<long>(p), date, h, step, v)) return false;
+    field([&](double la, double lo) { return air.v_ms(p, la, lo, hours); });
+    if (!add_gfs_message(file, "regular_ll_pl_grib2", "v", "isobaricInhPa", static_cast<long>(p), date, h, step, v)) return false;
+  }
+  field([&](double la, double lo) { return 100.0 * air.msl_hpa(la, lo, hours); });
+  if (!add_gfs_message(file, "regular_ll_sfc_grib2", "prmsl", "meanSea", 0, date, h, step, v)) return false;
+  // The surface: the sea's temperature over the sea, the land's (warmer) over land, as GFS's t at the surface.
+  field([&](double la, double lo) {
+    const double sea = air.sea_c(la, lo);
+    return std::isfinite(sea) ? sea - 1.0 + season + 273.15 : 303.0;
+  });
+  if (!add_gfs_message(file, "regular_ll_sfc_grib2", "t", "surface", 0, date, h, step, v)) return false;
+  field([&](double la, double lo) { return world.elevation(la, lo) > 0.0 ? 1.0 : 0.0; });
+  if (!add_gfs_message(file, "regular_ll_sfc_grib2", "lsm", "surface", 0, date, h, step, v)) return false;
+  field([&](double la, double) { return std::fabs(la) > 70.0 ? 1.0 : 0.0; });
+  if (!add_gfs_message(file, "regular_ll_sfc_grib2", "ci", "surface", 0, date, h, step, v)) return false;
+  return write_file(path, file);
+}
+
+// A storm's ATCF decks and its GFS fields for forecast cycles every 6 h:
+// DIR/bal012005.dat (the best track, BEST lines with the system's kind),
+// DIR/aal012005.dat (CARQ -24..0 and OFCL's TAUs 0, 3, 12, ..., 120 at every
+// cycle, with AVNO and SHIP as two other aids), and DIR/gfs/ (the first
+// `cycles` cycles' forecasts every 12 h to 120 h, and the analyses of the
+// day before the first of them).
+int write_forecast_case(const std::string& dir, const World& world, std::uint64_t seed, int cycles) {
+  const Atmosphere air{world};
+  Random rnd{seed};
+  const Storm s = make_storm(rnd, world);
+  const double reference = static_cast<double>(tarvo::hours_since_1970(2005, 8, 16, 0)) + s.hour;
+  auto at = [&](double t, double Fix::*member) {  // the storm linear in time between its fixes
+    const std::vector<Fix>& f = s.fixes;
+    if (t <= f.front().t) return f.front().*member;
+    for (std::size_t k = 1; k < f.size(); ++k)
+      if (t <= f[k].t) {
+        const double w = (t - f[k - 1].t) / (f[k].t - f[k - 1].t);
+        return f[k - 1].*member + w * (f[k].*member - f[k - 1].*member);
+      }
+    return f.back().*member;
+  };
+  auto ll = [](double lat, double lon, char* out) {
+    const double west = 360.0 - lon;
+    std::sprintf(out, "%3.0f%c, %4.0f%c", std::fabs(lat) * 10.0, lat < 0 ? 'S' : 'N', west * 10.0, 'W');
+  };
+  auto dtg = [&](double t) {
+    int y, m, d, h;
+    tarvo::date_of_hours_since_1970(static_cast<long long>(reference + t), y, m, d, h);
+    char b[16];
+    std::snprintf(b, sizeof b, "%04d%02d%02d%02d", y, m, d, h);
+    return std::string(b);
+  };
+  std::string best, adeck;
+  char pos[32], line[300];
+  for (const Fix& f : s.fixes) {
+    const double w = std::round(f.wind / 5.0) * 5.0;
+    const char* kind = f.t >= s.fixes.back().t - 6 ? "LO" : w >= 64 ? "HU" : w >= 34 ? "TS" : "TD";
+    ll(f.lat, f.lon, pos);
+    std::snprintf(line, sizeof line, "AL, 01, %s,   , BEST,   0, %s, %3.0f, %4.0f, %s,\n", dtg(f.t).c_str(), pos, w,
+                  1010.0 - std::pow(std::fmax(w, 15.0) / 6.7, 1.0 / 0.644), kind);
+    best += line;
+  }
+  const std::vector<int> taus = {0, 3, 12, 24, 36, 48, 60, 72, 96, 120};
+  std::vector<double> cycle_times;
+  for (int c = s.fixes.front().t + 24; c <= s.fixes.back().t - 12; c += 6) cycle_times.push_back(c);
+  for (const double c : cycle_times) {
+    for (int tau = -24; tau <= 0; tau += 6) {
+      ll(at(c + tau, &Fix::lat), at(c + tau, &Fix::lon), pos);
+      std::snprintf(line, sizeof line, "AL, 01, %s, 01, CARQ, %3d, %s, %3.0f,    0, XX,\n", dtg(c).c_str(), tau, pos,
+                    std::round(at(c + tau, &Fix::wind)));
+      adeck += line;
+    }
+    // Aids: a forecast track wandering off the best one, an intensity erring as forecasts do.
+    struct Aid {
+      const char* tech;
+      double track_error, wind_error;
+    };
+    for (const Aid& a : {Aid{"OFCL", 0.004, 0.08}, Aid{"AVNO", 0.008, 0.15}, Aid{"SHIP", 0.006, 0.12}}) {
+      const double turn = rnd.uniform(-1.0, 1.0), bias = rnd.uniform(-1.0, 1.0);
+      for (const int tau : taus) {
+        if (c + tau > s.fixes.back().t + 48) break;
+        ll(at(c + tau, &Fix::lat) + a.track_error * tau * turn, at(c + tau, &Fix::lon) - a.track_error * tau * 0.5 * turn, pos);
+        const double wind = std::fmax(15.0, at(c + tau, &Fix::wind) * (1.0 + a.wind_error * bias * tau / 48.0));
+        std::snprintf(line, sizeof line, "AL, 01, %s, 03, %s, %3d, %s, %3.0f,    0, XX,  34, NEQ,    0,    0,    0,    0,\n",
+                      dtg(c).c_str(), a.tech, tau, pos, std::round(wind));
+        adeck += line;
+      }
+    }
+  }
+  if (!write_file(dir + "/bal012005.dat", best) || !write_file(dir + "/aal012005.dat", adeck)) {
+    std::fprintf(stderr, "tarvo-synth: cannot write the decks in %s\n", dir.c_str());
+    return 2;
+  }
+  // The fields: the first `cycles` cycles' forecasts, and the analyses (f000)
+  // of the day before the first of them, for its history.
+  const std::string gfs = dir + "/gfs";
+  if (!make_dir(gfs)) return 2;
+  const int first = 0, last = std::min(cycles, static_cast<int>(cycle_times.size()));
+  for (int k = first; k < last; ++k) {
+    const double c = reference + cycle_times[static_cast<std::size_t>(k)];
+    for (int step = 0; step <= 120; step += 12)
+      if (!write_gfs_file(gfs, air, world, c, step)) {
+        std::fprintf(stderr, "tarvo-synth: cannot write the GRIB fields in %s\n", gfs.c_str());
+        return 2;
+      }
+    if (k == first)
+      for (int back = 24; back >= 6; back -= 6)
+        if (!write_gfs_file(gfs, air, world, c - back, 0)) return 2;
+  }
+  std::printf("cycles");
+  for (int k = first; k < last; ++k)
+    std::printf(" %s", dtg(cycle_times[static_cast<std::size_t>(k)]).c_str());
+  std::printf("\n");
+  return 0;
+}
+
 int main(int argc, char** argv) {
   std::uint64_t seed = 1;
-  bool grids = true, season = false, monthly = false, public_layouts = false;
+  bool grids = true, season = false, monthly = false, public_layouts = false, forecast = false;
+  int cycles = 3;
   int storms = 5;
   std::string dir;
   for (int a = 1; a < argc; ++a) {
@@ -635,17 +810,21 @@ int main(int argc, char** argv) {
       monthly = true;
     } else if (arg == "--public-layouts") {
       public_layouts = true;
+    } else if (arg == "--forecast") {
+      forecast = true;
+    } else if (arg == "--cycles" && a + 1 < argc) {
+      cycles = std::max(1, std::min(40, std::atoi(argv[++a])));
     } else if (arg == "--storms" && a + 1 < argc) {
       storms = std::max(1, std::min(99, std::atoi(argv[++a])));
     } else if (!arg.empty() && arg[0] != '-' && dir.empty()) {
       dir = arg;
     } else {
-      std::fprintf(stderr, "usage: tarvo-synth [--seed N] [--no-grids] [--public-layouts] [--season [--storms N] [--monthly]] DIR\n");
+      std::fprintf(stderr, "usage: tarvo-synth [--seed N] [--no-grids] [--public-layouts] [--season [--storms N] [--monthly]] [--forecast [--cycles N]] DIR\n");
       return 2;
     }
   }
   if (dir.empty()) {
-    std::fprintf(stderr, "usage: tarvo-synth [--seed N] [--no-grids] [--public-layouts] [--season [--storms N] [--monthly]] DIR\n");
+    std::fprintf(stderr, "usage: tarvo-synth [--seed N] [--no-grids] [--public-layouts] [--season [--storms N] [--monthly]] [--forecast [--cycles N]] DIR\n");
     return 2;
   }
   Random world_rnd{12345};  // one world for every seed: cases can share their grids
@@ -676,6 +855,7 @@ int main(int argc, char** argv) {
   if (public_layouts && !write_public_layouts(dir + "/sources", world)) return 2;
 
   if (season) return write_season(dir, world, seed, storms, monthly);
+  if (forecast) return write_forecast_case(dir, world, seed, cycles);
   const Storm storm = make_storm(rnd, world);
   std::string track = "Synthetic storm, seed " + std::to_string(seed) + " -- made by tarvo-synth\n";
   char buf[256];

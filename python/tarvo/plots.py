@@ -1,9 +1,12 @@
 """Pictures of tarvo's results (matplotlib).
 
     python3 -m tarvo.plots verification VERIFICATION.csv OUT.png
+    python3 -m tarvo.plots aids ERRORS.csv RELIABILITY.csv OUT.png
     python3 -m tarvo.plots grids DATA_DIR OUT_DIR MONTH
+    python3 -m tarvo.plots forecast ADECK BDECK OUT.png [FORECASTS.nc...]
 
-draw what ``tarvo-verify --plot`` and ``tarvo-grids check --plot`` draw.
+draw what ``tarvo-verify --plot``, ``tarvo-grids check --plot`` and the
+forecast demo draw.
 Every picture is written whole or not at all.
 """
 
@@ -109,6 +112,109 @@ def plot_grids(data_dir, out_dir, month=9):
     return paths
 
 
+def plot_aids(errors_csv, reliability_csv, path):
+    """The forecast aids' mean absolute error and bias against lead time
+    (homogeneous), and the reliability diagram of an ensemble's probability
+    of rapid intensification when there is one. Writes a PNG."""
+    import matplotlib
+
+    matplotlib.use("Agg")
+    import matplotlib.pyplot as plt
+
+    rows = list(csv.DictReader(open(errors_csv, encoding="utf-8")))
+    reliability = list(csv.DictReader(open(reliability_csv, encoding="utf-8"))) if reliability_csv else []
+    panels = 3 if reliability else 2
+    fig, axes = plt.subplots(1, panels, figsize=(5.2 * panels, 4.5), dpi=100)
+    techs = list(dict.fromkeys(r["tech"] for r in rows))
+    baseline = rows[0]["baseline"] if rows else ""
+    for tech in techs:
+        own = [r for r in rows if r["tech"] == tech]
+        lead = [int(r["lead_h"]) for r in own]
+        style = "--" if tech == baseline else "o-"
+        axes[0].plot(lead, [float(r["mae_kt"]) for r in own], style, label=f"{tech} (n={own[-1]['n']} at {lead[-1]} h)")
+        axes[1].plot(lead, [float(r["bias_kt"]) for r in own], style, label=tech)
+    axes[0].set_title("mean absolute error (homogeneous)")
+    axes[1].set_title("bias (forecast minus best track)")
+    axes[1].axhline(0.0, color="gray", lw=0.5)
+    for ax in axes[:2]:
+        ax.set_xlabel("lead time (h)")
+        ax.set_ylabel("maximum wind (kt)")
+        ax.grid(True, lw=0.3)
+        ax.legend(fontsize=7)
+    if reliability:
+        ax = axes[2]
+        ax.plot([0, 1], [0, 1], color="gray", lw=0.5)
+        for threshold in dict.fromkeys(r["threshold"] for r in reliability):
+            own = [r for r in reliability if r["threshold"] == threshold and int(r["n"]) > 0]
+            if own:
+                skill = own[0]["brier_skill"]
+                ax.plot([float(r["mean_probability"]) for r in own], [float(r["observed_frequency"]) for r in own], "o-",
+                        label=f"{threshold} (BSS {skill})")
+        ax.set_xlabel("forecast probability of rapid intensification")
+        ax.set_ylabel("observed frequency")
+        ax.set_title("reliability")
+        ax.legend(fontsize=7)
+        ax.grid(True, lw=0.3)
+    fig.tight_layout()
+    return _save(fig, path)
+
+
+def plot_forecast(adeck, bdeck, path, forecasts=()):
+    """What forecasters look at: each technique's intensity forecasts of the
+    latest cycle against the best track, and an ensemble's spread (10 to 90 %
+    of its members) when forecast files of one are given. Writes a PNG."""
+    import matplotlib
+
+    matplotlib.use("Agg")
+    import matplotlib.pyplot as plt
+    import numpy as np
+
+    def lines(file, tech=None):
+        out = []
+        for line in open(file, encoding="utf-8"):
+            f = [x.strip() for x in line.split(",")]
+            if len(f) > 8 and (tech is None or f[4] == tech):
+                out.append(f)
+        return out
+
+    def hours(dtg):
+        return np.datetime64(f"{dtg[:4]}-{dtg[4:6]}-{dtg[6:8]}T{dtg[8:10]}")
+
+    best = lines(bdeck, "BEST")
+    aids = lines(adeck)
+    cycles = sorted({f[2] for f in aids if f[4] == "TRVO"}) or sorted({f[2] for f in aids})
+    latest = cycles[-1]
+    fig, ax = plt.subplots(figsize=(10, 5), dpi=100)
+    ax.plot([hours(f[2]) for f in best], [float(f[8]) for f in best], "k-", lw=2.5, label="best track")
+    for tech in dict.fromkeys(f[4] for f in aids if f[2] == latest and f[4] != "CARQ"):
+        own = [f for f in aids if f[2] == latest and f[4] == tech]
+        t = [hours(latest) + np.timedelta64(int(f[5]), "h") for f in own]
+        ax.plot(t, [float(f[8]) for f in own], "o-" if tech.startswith("TRV") else "--", ms=3, label=tech)
+    if forecasts:
+        import xarray as xr
+
+        for file in forecasts:
+            with xr.open_dataset(file) as ds:
+                if "max_sustained_wind_quantile" not in ds:
+                    continue
+                for k in range(ds.sizes["storm"]):
+                    s = ds.isel(storm=k)
+                    if np.datetime_as_string(s.reference_time.values, unit="h").replace("-", "").replace("T", "") != latest:
+                        continue
+                    q = s.max_sustained_wind_quantile
+                    ok = np.isfinite(s.time.values)
+                    ax.fill_between(s.time.values[ok], q.sel(quantile=0.1).values[ok], q.sel(quantile=0.9).values[ok],
+                                    alpha=0.25, label="ensemble 10-90 %")
+    ax.axvline(hours(latest), color="gray", lw=0.5)
+    ax.set_title(f"intensity forecasts of cycle {latest}")
+    ax.set_ylabel("maximum wind (kt)")
+    ax.grid(True, lw=0.3)
+    ax.legend(fontsize=8)
+    fig.autofmt_xdate()
+    fig.tight_layout()
+    return _save(fig, path)
+
+
 def _from_csv(path):
     import xarray as xr
 
@@ -134,6 +240,12 @@ def main(argv):
         return 0
     if len(argv) == 5 and argv[1] == "grids":
         plot_grids(argv[2], argv[3], argv[4])
+        return 0
+    if len(argv) == 5 and argv[1] == "aids":
+        plot_aids(argv[2], argv[3] if os.path.getsize(argv[3]) > 0 else None, argv[4])
+        return 0
+    if len(argv) >= 5 and argv[1] == "forecast":
+        print(plot_forecast(argv[2], argv[3], argv[4], argv[5:]))
         return 0
     print(__doc__, file=sys.stderr)
     return 2

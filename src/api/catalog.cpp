@@ -4,6 +4,7 @@
 // forecast file at the end, written whole or not at all, and the files for
 // CLIMADA and ATCF are made from it.
 #include <algorithm>
+#include <cmath>
 #include <atomic>
 #include <cstdio>
 #include <filesystem>
@@ -37,25 +38,30 @@ void make_directory(const std::string& dir) {
   if (error || !fs::is_directory(dir)) throw InputError(dir, 0, "cannot create the folder: " + error.message());
 }
 
-// The storms of one chunk, forecast on `threads` threads, each a stream of
-// storms stepping together: a status each ("finished", "stopped_early ...",
-// "failed: ...").
+// The storms of one chunk (each storm's members one after another when an
+// ensemble is asked for: item i * members + k is storm i's member k),
+// forecast on `threads` threads, each a stream of storms stepping together:
+// a status each ("finished", "stopped_early ...", "failed: ...").
 std::vector<std::string> forecast_chunk(const std::vector<CatalogStorm>& storms, std::size_t first,
                                         const std::string& in, const OceanGrids& grids, int threads,
-                                        std::vector<Forecast>& forecasts) {
-  forecasts.assign(storms.size(), Forecast());
-  std::vector<std::string> status(storms.size());
+                                        const EnsembleOptions& ensemble, std::vector<Forecast>& forecasts) {
+  const std::size_t members = ensemble.members > 1 ? static_cast<std::size_t>(ensemble.members) : 1;
+  const std::size_t items = storms.size() * members;
+  forecasts.assign(items, Forecast());
+  std::vector<std::string> status(items);
   std::atomic<std::size_t> next{0};
   auto work = [&] {
     forecast_stream(
         [&](StormInputs& storm) {
-          const std::size_t i = next.fetch_add(1);
-          if (i >= storms.size()) return false;
-          storm.track = storms[i].track;
-          storm.params = storms[i].params;
+          const std::size_t item = next.fetch_add(1);
+          if (item >= items) return false;
+          const std::size_t i = item / members;
+          const int member = static_cast<int>(item % members);
+          member_inputs(storms[i], member, ensemble, storm.track, storm.params);
           storm.grids = &grids;
-          storm.name = in + ", storm " + std::to_string(first + i) + " (" + storms[i].sid + ")";
-          storm.tag = i;
+          storm.name = in + ", storm " + std::to_string(first + i) + " (" + storms[i].sid + ")" +
+                       (members > 1 ? ", member " + std::to_string(member) : "");
+          storm.tag = item;
           return true;
         },
         [&](std::size_t i, Forecast&& f, const InputError* error) {
@@ -68,7 +74,7 @@ std::vector<std::string> forecast_chunk(const std::vector<CatalogStorm>& storms,
         });
   };
   std::vector<std::thread> pool;
-  for (int t = 1; t < std::min<int>(threads, static_cast<int>(storms.size())); ++t) pool.emplace_back(work);
+  for (int t = 1; t < std::min<int>(threads, static_cast<int>(items)); ++t) pool.emplace_back(work);
   work();
   for (std::thread& t : pool) t.join();
   return status;
@@ -87,6 +93,48 @@ void check_adecks(const CatalogReader& reader, std::size_t begin, std::size_t en
     }
   }
   if (const std::string clash = adeck_clash(entries); !clash.empty()) throw InputError(reader.path(), 0, clash);
+}
+
+// What an ensemble run writes of itself.
+EnsembleLayout layout_of(const EnsembleOptions& o) {
+  EnsembleLayout l;
+  if (o.members <= 1) return l;
+  l.members = o.members;
+  l.seed = o.seed;
+  l.spreads = spreads_text(o.spreads);
+  l.method = "member 0: the forecast as given; members 1.." + std::to_string(o.members - 1) +
+             ": vpot, shear, t600 and rh600 after the start each offset by a normal deviate times a spread growing as "
+             "the square root of the lead time (the spreads at 48 h), the positions after the start displaced by a "
+             "normal deviate times the official track forecasts' error at each lead (NHC's 2023 cone), the intensity "
+             "feedback gain times exp(a normal deviate times gain); one deviate a member and series, from the seed, "
+             "the storm's sid and the member (docs/forecast.md)";
+  return l;
+}
+
+// Storm i's forecast as stored, with its members' ensemble when there is one.
+StoredForecast stored_member_forecast(const CatalogStorm& storm, std::size_t index, std::size_t i, std::size_t members,
+                                      const EnsembleOptions& ensemble, std::vector<Forecast>& forecasts,
+                                      const std::vector<std::string>& status) {
+  const std::size_t base = i * members;
+  StoredForecast f = stored_forecast(storm, index, forecasts[base].samples, status[base]);
+  if (members <= 1) return f;
+  EnsembleRows& e = f.ensemble;
+  std::vector<MemberSeries> series(members);
+  for (std::size_t k = 0; k < members; ++k) {
+    Track track;
+    ModelParams params;
+    member_inputs(storm, static_cast<int>(k), ensemble, track, params);
+    CatalogStorm member = storm;
+    member.track = track;
+    const StoredForecast m = stored_forecast(member, index, forecasts[base + k].samples, status[base + k]);
+    series[k] = {m.rows.lead_h, m.rows.wind_kt, m.rows.pressure_hpa, m.rows.lat, m.rows.lon};
+    e.wind_kt.push_back(m.rows.wind_kt);
+    e.pressure_hpa.push_back(m.rows.pressure_hpa);
+    e.lat.push_back(m.rows.lat);
+    e.lon.push_back(m.rows.lon);
+  }
+  e.summary = summarize(series, f.rows.lead_h.empty() ? series.front().lead_h : f.rows.lead_h);
+  return f;
 }
 
 }  // namespace
@@ -122,7 +170,10 @@ CatalogSummary run_catalog(const std::string& in, const std::string& out, const 
   const auto k = static_cast<std::size_t>(options.shard_k), shares = static_cast<std::size_t>(options.shard_n);
   const std::size_t end = std::min(n * (k + 1) / shares, options.last);
   const std::size_t begin = std::min(std::max(n * k / shares, options.first), end);
-  const std::size_t chunk = std::max<std::size_t>(options.chunk, 1);
+  const std::size_t members = options.ensemble.members > 1 ? static_cast<std::size_t>(options.ensemble.members) : 1;
+  // As many members at a time as storms would be without an ensemble.
+  const std::size_t chunk = std::max<std::size_t>(options.chunk / members, 1);
+  const EnsembleLayout layout = layout_of(options.ensemble);
   CatalogSummary summary;
   summary.storms = static_cast<int>(end - begin);
 
@@ -174,20 +225,21 @@ CatalogSummary run_catalog(const std::string& in, const std::string& out, const 
     }
     const std::vector<CatalogStorm> storms = reader.read(first, count);
     std::vector<Forecast> forecasts;
-    const std::vector<std::string> status = forecast_chunk(storms, first, in, grids, options.threads, forecasts);
-    CatalogWriter writer(part, count, n, options.command);
+    const std::vector<std::string> status =
+        forecast_chunk(storms, first, in, grids, options.threads, options.ensemble, forecasts);
+    CatalogWriter writer(part, count, n, options.command, layout);
     std::vector<StoredForecast> stored;
     stored.reserve(count);
     for (std::size_t i = 0; i < count; ++i) {
-      stored.push_back(stored_forecast(storms[i], first + i, forecasts[i].samples, status[i]));
-      tally(storms[i].sid, status[i]);
+      stored.push_back(stored_member_forecast(storms[i], first + i, i, members, options.ensemble, forecasts, status));
+      tally(storms[i].sid, status[i * members]);
     }
     writer.write(0, stored);
     writer.finish();  // the chunk is done only once its part is in place
     if (on_progress) on_progress(done, summary.failed, summary.storms);
   }
   if (parts.empty()) {
-    CatalogWriter empty(out, 0, n, options.command);
+    CatalogWriter empty(out, 0, n, options.command, layout);
     empty.finish();
   } else {
     merge_forecasts(parts, out, begin, end - begin, options.command);
@@ -196,6 +248,32 @@ CatalogSummary run_catalog(const std::string& in, const std::string& out, const 
   fs::remove_all(parts_dir, ignored);
   summary.outputs = write_forecast_outputs(out, options.outputs, options.command);
   return summary;
+}
+
+std::string rapid_intensification_table(const std::string& forecast_file) {
+  const ForecastReader reader(forecast_file);
+  std::string out = "probability of rapid intensification (share of members, %): a rise of at least\n";
+  char buf[256];
+  std::snprintf(buf, sizeof buf, "%-24s %-10s %7s", "sid", "start", "members");
+  out += buf;
+  for (const RapidIntensification& t : ri_thresholds) {
+    std::snprintf(buf, sizeof buf, " %2d kt/%2d h", t.kt, t.hours);
+    out += buf;
+  }
+  out += "\n";
+  for (std::size_t first = 0; first < reader.storms(); first += read_chunk)
+    for (const StoredForecast& f : reader.read_items(first, read_chunk)) {
+      std::snprintf(buf, sizeof buf, "%-24s %-10s %7d", f.sid.c_str(), atcf_time(f.start_hours).c_str(),
+                    f.ensemble.summary.members);
+      out += buf;
+      for (const float p : f.ensemble.summary.ri_probability) {
+        if (std::isnan(p)) std::snprintf(buf, sizeof buf, " %10s", "-");
+        else std::snprintf(buf, sizeof buf, " %10.0f", 100.0 * static_cast<double>(p));
+        out += buf;
+      }
+      out += "\n";
+    }
+  return out;
 }
 
 std::string outputs_report(const ForecastOutputs& outputs, const ForecastOutputsSummary& s) {

@@ -8,7 +8,9 @@
 // From the layers below, these are part of the API: CatalogStorm and
 // CatalogReader (input/tracks/catalog.hpp), ForecastOutputs and its summary
 // (output/forecast_outputs.hpp), category_of (output/catalog_output.hpp),
-// climada_basin and climada_longitudes (output/climada_output.hpp).
+// climada_basin and climada_longitudes (output/climada_output.hpp);
+// EnsembleOptions, EnsembleSpreads, parse_spreads, ri_thresholds
+// (ensemble/members.hpp).
 #include <cstddef>
 #include <functional>
 #include <string>
@@ -52,6 +54,7 @@ struct CatalogOptions {
   bool resume = false;           // keep the chunks an earlier run finished
   ForecastOutputs outputs;       // files for CLIMADA and a-decks, made from the finished forecast file
   std::string command;           // what asked for the run: the files' history
+  EnsembleOptions ensemble;      // members > 1: an ensemble of each storm (member 0 the storm as given)
 };
 
 // The storms of catalog file `in` (a share of them) forecast into forecast
@@ -73,6 +76,10 @@ ForecastOutputsSummary merge_forecast_files(const std::vector<std::string>& part
 // What a summary says of the outputs made: a few lines, empty when none
 // were asked for.
 std::string outputs_report(const ForecastOutputs& outputs, const ForecastOutputsSummary& summary);
+
+// The probability of rapid intensification of each forecast of an ensemble's
+// forecast file, a line a forecast: "sid  start  members  P(25 kt/24 h) ...".
+std::string rapid_intensification_table(const std::string& forecast_file);
 
 // The outputs asked for, made from a finished forecast file.
 ForecastOutputsSummary export_forecasts(const std::string& forecast_file, const ForecastOutputs& outputs,

@@ -156,4 +156,10 @@ EnvironmentReport environment_catalog(const std::string& in, const std::vector<s
   return report;
 }
 
+AidVerification verify_aid_files(const std::string& adeck, const std::string& bdeck, const std::vector<std::string>& techs,
+                                 const std::vector<std::string>& ensemble_files) {
+  const std::vector<BestTrack> best = read_best_tracks(bdeck, BestTrackFormat::atcf, {});
+  return verify_aids(read_adeck(adeck), best, techs, ensemble_files, adeck);
+}
+
 }  // namespace tarvo

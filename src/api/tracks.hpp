@@ -21,6 +21,7 @@
 #include "input/tracks/best_track.hpp"
 #include "input/fields/fields.hpp"
 #include "input/tracks/hindcast.hpp"
+#include "output/aid_verification.hpp"
 #include "output/hindcast_verification.hpp"
 
 namespace tarvo {
@@ -75,6 +76,12 @@ std::vector<std::string> write_hindcast_catalog(const std::vector<BestTrack>& tr
 EnvironmentReport fill_storm_environment(std::vector<CatalogStorm>& storms, const std::vector<std::string>& field_files,
                                          const EnvironmentOptions& options,
                                          std::vector<std::vector<FixEnvironment>>* details, bool allow_without_pi = false);
+
+// Forecast aids of an a-deck against its b-deck, as forecast centres verify
+// them (output/aid_verification.hpp), with the reliability of an ensemble's
+// rapid intensification from its forecast files when given.
+AidVerification verify_aid_files(const std::string& adeck, const std::string& bdeck, const std::vector<std::string>& techs,
+                                 const std::vector<std::string>& ensemble_files);
 
 // The attributes a catalog keeps of what made its environment.
 std::vector<std::pair<std::string, std::string>> environment_attributes(const EnvironmentReport& report);

@@ -11,6 +11,7 @@
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
+#include <cstdint>
 #include <string>
 #include <thread>
 #include <vector>
@@ -26,6 +27,7 @@ const char* usage =
     "       tarvo-batch [-j N] --data DIR [--shard K/N] --catalog IN.nc --out OUT.nc\n"
     "                   [--chunk N] [--resume] [--climada DIR] [--climada-hdf5 FILE]\n"
     "                   [--atcf DIR [--atcf-step H] [--atcf-max-tau H]]\n"
+    "                   [--members N [--seed S] [--spread vpot=3,shear=4,...] [--ri-table FILE]]\n"
     "       tarvo-batch --version\n"
     "  runs tarvo in every CASE_DIR (each with params.in and track.in) and writes\n"
     "  its track.out there; grids come from DIR or from each case's data/.\n"
@@ -39,7 +41,13 @@ const char* usage =
     "  all (TCTracks.from_hdf5), --atcf DIR the ATCF a-decks, every forecast of a\n"
     "  storm joined into its a-deck, a line every H hours (default 6) from TAU 0\n"
     "  to TAU H (default 240) (docs/atcf.md). A share writes no a-decks: make them\n"
-    "  with tarvo-catalog merge ... --atcf DIR.\n";
+    "  with tarvo-catalog merge ... --atcf DIR.\n"
+    "  --members N runs an ensemble of each storm: member 0 the storm as given, the\n"
+    "  others with its environment, positions and feedback gain perturbed (seed S,\n"
+    "  spreads at 48 h: vpot=3 m/s, shear=4 m/s, t600=0.5 K, rh600=8 %, gain=0.3,\n"
+    "  track=1 times NHC's cone; docs/forecast.md); OUT.nc gets each member, the\n"
+    "  mean (TRVE in the a-decks), the 10/50/90 % quantiles and the probability of\n"
+    "  rapid intensification, printed as a table (and written to --ri-table FILE).\n";
 
 // A whole number option's value, or exit 2 saying what it takes.
 long whole_number(const std::string& option, const std::string& v, long lo, long hi, const char* what) {
@@ -94,7 +102,7 @@ class ProgressBar {
 };
 
 int run_catalog_main(const std::string& in, const std::string& out, const std::string& data_dir,
-                     const tarvo::CatalogOptions& options) {
+                     const tarvo::CatalogOptions& options, const std::string& ri_table) {
   try {
     const tarvo::OceanGrids grids = tarvo::load_grids(data_dir);
     ProgressBar bar("storms");
@@ -109,6 +117,11 @@ int run_catalog_main(const std::string& in, const std::string& out, const std::s
                 s.resumed > 0 ? (", " + std::to_string(s.resumed) + " storms kept from the run before").c_str() : "",
                 out.c_str());
     std::fputs(tarvo::outputs_report(options.outputs, s.outputs).c_str(), stdout);
+    if (options.ensemble.members > 1) {
+      const std::string table = tarvo::rapid_intensification_table(out);
+      std::fputs(table.c_str(), stdout);
+      if (!ri_table.empty()) tarvo::write_text_file(ri_table, table);
+    }
     return s.failed > 0 ? 2 : 0;
   } catch (const tarvo::InputError& e) {
     std::fprintf(stderr, "tarvo-batch: %s\n", e.what());
@@ -128,7 +141,9 @@ int main(int argc, char** argv) {
   std::vector<std::string> cases;
   std::string csv, catalog_in, catalog_out;
   tarvo::ForecastOutputs outputs;
-  bool verify = true, shard_given = false, resume = false, adeck_options = false;
+  bool verify = true, shard_given = false, resume = false, adeck_options = false, ensemble_options = false;
+  tarvo::EnsembleOptions ensemble;
+  std::string ri_table;
   long chunk = 256;
   int shard_k = 0, shard_n = 1;
   for (int a = 1; a < argc; ++a) {
@@ -176,6 +191,21 @@ int main(int argc, char** argv) {
     } else if (arg == "--atcf-max-tau") {
       outputs.atcf.max_tau_h = static_cast<int>(whole_number(arg, value("--atcf-max-tau"), 0, 999, "hours"));
       adeck_options = true;
+    } else if (arg == "--members") {
+      ensemble.members = static_cast<int>(whole_number(arg, value("--members"), 1, 10000, "a number of members"));
+    } else if (arg == "--seed") {
+      ensemble.seed = static_cast<std::uint64_t>(whole_number(arg, value("--seed"), 0, 2147483647, "a seed"));
+      ensemble_options = true;
+    } else if (arg == "--spread") {
+      std::string why;
+      if (!tarvo::parse_spreads(value("--spread"), ensemble.spreads, why)) {
+        std::fprintf(stderr, "tarvo-batch: %s\n", why.c_str());
+        return 2;
+      }
+      ensemble_options = true;
+    } else if (arg == "--ri-table") {
+      ri_table = value("--ri-table");
+      ensemble_options = true;
     } else if (arg == "--chunk") {
       chunk = whole_number(arg, value("--chunk"), 1, 1000000, "a number of storms");
     } else if (arg == "--resume") {
@@ -196,6 +226,14 @@ int main(int argc, char** argv) {
       while (dir.size() > 1 && dir.back() == '/') dir.pop_back();
       cases.push_back(dir);
     }
+  }
+  if (ensemble_options && ensemble.members < 2) {
+    std::fprintf(stderr, "tarvo-batch: --seed, --spread and --ri-table go with --members N (2 or more)\n%s", usage);
+    return 2;
+  }
+  if (ensemble.members > 1 && catalog_in.empty()) {
+    std::fprintf(stderr, "tarvo-batch: --members goes with --catalog IN.nc\n%s", usage);
+    return 2;
   }
   if (adeck_options && outputs.atcf_dir.empty()) {
     std::fprintf(stderr, "tarvo-batch: --atcf-step and --atcf-max-tau go with --atcf DIR\n%s", usage);
@@ -218,7 +256,8 @@ int main(int argc, char** argv) {
     run.chunk = static_cast<std::size_t>(chunk);
     run.outputs = outputs;
     run.command = tarvo::command_line(argc, argv);
-    return run_catalog_main(catalog_in, catalog_out, options.data_dir, run);
+    run.ensemble = ensemble;
+    return run_catalog_main(catalog_in, catalog_out, options.data_dir, run, ri_table);
   }
   if (cases.empty()) {
     std::fputs(usage, stderr);

@@ -3,16 +3,21 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <limits>
 #include <set>
 
+#include "input/tracks/adeck.hpp"
 #include "input/tracks/catalog.hpp"
 
 namespace tarvo {
 
 namespace {
 
-constexpr const char* technique = "TRVO";
+constexpr const char* late_technique = "TRVO";
+constexpr const char* early_technique = "TRVI";
 constexpr int technique_number = 3;  // the objective-aid slot of model forecasts
+// The interpolated aid's wind offset, full at TAU 0, none from this TAU on.
+constexpr double early_offset_hours = 120.0;
 
 // ATCF's ranges of its fields: a value outside its field's range would
 // overflow the field's columns and shift every field after it.
@@ -69,7 +74,21 @@ std::string atcf_time(double hours) {
   return date;
 }
 
-std::string atcf_lines(const StoredForecast& f, const AdeckOptions& options, int& hours_left_out) {
+// One line: its fields in ATCF's columns.
+std::string line_of(const std::string& basin, int number, const std::string& date, const char* technique, int tau,
+                    double lat, double lon, long vmax, long mslp, long rmw) {
+  lon -= 360.0 * std::floor((lon + 180.0) / 360.0);  // -180 .. 180, west negative
+  const long lat10 = std::lround(lat * 10.0), lon10 = std::lround(lon * 10.0);
+  char line[200];
+  std::snprintf(line, sizeof line,
+                "%s, %02d, %s, %02d, %s, %3d, %3ld%c, %4ld%c, %3ld, %4ld, XX,   0,    ,    0,    0,    0,    0,"
+                "    0,    0, %3ld,   0,   0,\n",
+                basin.c_str(), number, date.c_str(), technique_number, technique, tau, std::min(std::labs(lat10), 900L),
+                lat10 < 0 ? 'S' : 'N', std::min(std::labs(lon10), 1800L), lon10 < 0 ? 'W' : 'E', vmax, mslp, rmw);
+  return line;
+}
+
+std::string atcf_lines(const StoredForecast& f, const AdeckOptions& options, int& hours_left_out, const char* technique) {
   hours_left_out = 0;
   const ForecastRows& r = f.rows;
   const std::size_t m = r.lead_h.size();
@@ -91,18 +110,61 @@ std::string atcf_lines(const StoredForecast& f, const AdeckOptions& options, int
       return between(static_cast<double>(v[k]), static_cast<double>(v[j]), w);
     };
     const double lat = at(r.lat);
-    double lon = between_lon(static_cast<double>(r.lon[k]), static_cast<double>(r.lon[j]), w);
-    lon -= 360.0 * std::floor((lon + 180.0) / 360.0);  // -180 .. 180, west negative
-    const long lat10 = std::lround(lat * 10.0), lon10 = std::lround(lon * 10.0);
-    char line[200];
-    std::snprintf(line, sizeof line,
-                  "%s, %02d, %s, %02d, %s, %3d, %3ld%c, %4ld%c, %3ld, %4ld, XX,   0,    ,    0,    0,    0,    0,"
-                  "    0,    0, %3ld,   0,   0,\n",
-                  basin.c_str(), f.cyclone_number, date.c_str(), technique_number, technique, tau,
-                  std::min(std::labs(lat10), 900L), lat10 < 0 ? 'S' : 'N', std::min(std::labs(lon10), 1800L),
-                  lon10 < 0 ? 'W' : 'E', clamped(at(r.wind_kt), vmax_range), clamped(at(r.pressure_hpa), mslp_range),
-                  clamped(at(r.rmw_nmi), radius_range));
-    out += line;
+    const double lon = between_lon(static_cast<double>(r.lon[k]), static_cast<double>(r.lon[j]), w);
+    out += line_of(basin, f.cyclone_number, date, technique, tau, lat, lon, clamped(at(r.wind_kt), vmax_range),
+                   clamped(at(r.pressure_hpa), mslp_range), clamped(at(r.rmw_nmi), radius_range));
+  }
+  return out;
+}
+
+std::string ensemble_mean_lines(const StoredForecast& f, const AdeckOptions& options) {
+  const EnsembleSummary& e = f.ensemble.summary;
+  if (e.members == 0 || e.mean_wind_kt.size() != f.rows.lead_h.size()) return "";
+  StoredForecast mean = f;
+  mean.rows.wind_kt = e.mean_wind_kt;
+  mean.rows.pressure_hpa = e.mean_pressure_hpa;
+  int left_out = 0;
+  return atcf_lines(mean, options, left_out, "TRVE");
+}
+
+std::string early_lines(const std::string& text) {
+  // The TRVO lines only: whatever else a deck holds is not read here.
+  std::string late;
+  for (std::size_t start = 0; start < text.size();) {
+    std::size_t end = text.find('\n', start);
+    if (end == std::string::npos) end = text.size();
+    const std::string line = text.substr(start, end - start);
+    const std::vector<std::string> f = fields(line);
+    if (f.size() > 4 && f[4] == late_technique) late += line + "\n";
+    start = end + 1;
+  }
+  const Adeck deck = parse_adeck(late, "TRVO lines");
+  std::string out;
+  for (const AidForecast& now : deck.forecasts) {
+    const AidForecast* before = deck.find(late_technique, now.cycle_hours - 6.0);
+    if (!before || now.fixes.empty() || now.fixes.front().tau != 0) continue;
+    // The previous forecast at a TAU, linear between its lines.
+    auto sample = [&](double tau, float AidFix::*value) {
+      const std::vector<AidFix>& x = before->fixes;
+      for (std::size_t k = 1; k < x.size(); ++k)
+        if (x[k].tau >= tau && x[k - 1].tau <= tau) {
+          const double w = x[k].tau == x[k - 1].tau ? 0.0 : (tau - x[k - 1].tau) / (x[k].tau - x[k - 1].tau);
+          return static_cast<double>(x[k - 1].*value) + w * (static_cast<double>(x[k].*value) - x[k - 1].*value);
+        }
+      return std::numeric_limits<double>::quiet_NaN();
+    };
+    const AidFix& zero = now.fixes.front();
+    const double d_lat = zero.lat - sample(6.0, &AidFix::lat), d_lon = zero.lon - sample(6.0, &AidFix::lon);
+    const double d_wind = zero.vmax_kt - sample(6.0, &AidFix::vmax_kt);
+    if (!std::isfinite(d_lat) || !std::isfinite(d_wind)) continue;
+    const std::string basin = upper(now.basin), date = atcf_time(now.cycle_hours);
+    for (const AidFix& x : before->fixes) {
+      const int tau = x.tau - 6;
+      if (tau < 0) continue;
+      const double weight = std::max(0.0, 1.0 - tau / early_offset_hours);
+      out += line_of(basin, now.number, date, early_technique, tau, x.lat + d_lat, x.lon + d_lon,
+                     clamped(x.vmax_kt + d_wind * weight, vmax_range), 0, 0);
+    }
   }
   return out;
 }
@@ -126,21 +188,29 @@ std::string join_adeck(const std::string& existing, const std::string& added, st
     }
     return lines;
   };
+  auto technique_of = [](const Line& l) {
+    const std::vector<std::string> f = fields(l.text);
+    return f.size() > 4 ? f[4] : std::string();
+  };
   const std::vector<Line> fresh = lines_of(added);
-  std::set<std::string> starts;
-  for (const Line& l : fresh) starts.insert(l.date);
+  std::set<std::pair<std::string, std::string>> starts;  // technique, start
+  for (const Line& l : fresh) starts.insert({technique_of(l), l.date});
   std::vector<Line> joined;
   std::set<std::string> dropped;
   for (Line& l : lines_of(existing)) {
-    const std::vector<std::string> f = fields(l.text);
-    if (f.size() > 4 && f[4] == technique && starts.count(l.date)) {
-      dropped.insert(l.date);
+    const std::string t = technique_of(l);
+    if (t == early_technique) continue;  // made again below
+    if (starts.count({t, l.date})) {
+      if (t == late_technique) dropped.insert(l.date);
       continue;
     }
     joined.push_back(std::move(l));
   }
   replaced.assign(dropped.begin(), dropped.end());
   joined.insert(joined.end(), fresh.begin(), fresh.end());
+  std::string text;
+  for (const Line& l : joined) text += l.text + "\n";
+  for (Line& l : lines_of(early_lines(text))) joined.push_back(std::move(l));
   std::stable_sort(joined.begin(), joined.end(), [](const Line& a, const Line& b) { return a.date < b.date; });
   std::string out;
   for (const Line& l : joined) out += l.text + "\n";

@@ -113,11 +113,19 @@ void merge_forecasts(const std::vector<std::string>& parts, const std::string& o
   std::vector<Run> runs;
   std::vector<std::size_t> steps(parts.size());
   std::size_t whole = 0;
+  EnsembleLayout ensemble;
   for (std::size_t p = 0; p < parts.size(); ++p) {
     ForecastIndex index;
     {
       const OpenFile file(parts[p]);
       index = index_of(file.id, parts[p], false);
+      const EnsembleLayout e = ensemble_layout_of(file.id);
+      if (p == 0) ensemble = e;
+      else if (e.members != ensemble.members || e.spreads != ensemble.spreads || e.seed != ensemble.seed)
+        throw InputError(parts[p], 0, "a part of an ensemble of " + std::to_string(e.members) + " members (seed " +
+                                          std::to_string(e.seed) + "), but " + parts.front() + " is of one of " +
+                                          std::to_string(ensemble.members) + " (seed " + std::to_string(ensemble.seed) +
+                                          "): parts of one run are merged");
     }
     if (p == 0) whole = index.catalog_storms;
     if (index.catalog_storms != whole)
@@ -176,7 +184,7 @@ void merge_forecasts(const std::vector<std::string>& parts, const std::string& o
                                  " in none of the " + std::to_string(parts.size()) + " parts (of a catalog of " +
                                  std::to_string(whole) + " storms)");
   }
-  CatalogWriter writer(out, count, whole, command);
+  CatalogWriter writer(out, count, whole, command, ensemble);
   // Each run a block of rows at a time; one part open at a time, and opened
   // again every 4096 rows: HDF5 keeps the heap of every string it has read
   // in the file's metadata cache until the file is closed.

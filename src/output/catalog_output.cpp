@@ -108,8 +108,8 @@ StoredForecast stored_forecast(const CatalogStorm& storm, std::size_t index,
 }
 
 CatalogWriter::CatalogWriter(const std::string& path, std::size_t storms, std::size_t catalog_storms,
-                             const std::string& command)
-    : file_(path) {
+                             const std::string& command, const EnsembleLayout& ensemble)
+    : file_(path), members_(ensemble.members > 1 ? ensemble.members : 0) {
   const int storm = file_.dimension("storm", storms);
   // Storms have samples as their tracks last: the step dimension grows to the longest.
   const int step = file_.dimension("step", NC_UNLIMITED);
@@ -162,7 +162,120 @@ CatalogWriter::CatalogWriter(const std::string& path, std::size_t storms, std::s
   file_.text(define("cyclone_number", NC_INT, false, nullptr, false), "long_name",
              "the storm's number in its basin and year (0: none)");
   for (const CatalogParam& p : catalog_params) define(p.name, NC_FLOAT, false, "1", false);
+  if (members_ > 0) {
+    // The ensemble: each member's series (member 0 the forecast above), the
+    // members' mean and quantiles of the maximum wind, and the probability
+    // of rapid intensification.
+    const int ncid = file_.id();
+    const int member = file_.dimension("member", static_cast<std::size_t>(members_));
+    const int quantile = file_.dimension("quantile", wind_quantiles.size());
+    const int threshold = file_.dimension("ri_threshold", ri_thresholds.size());
+    file_.text(file_.variable("member", NC_INT, {member}), "long_name", "member 0: the forecast itself, unperturbed");
+    file_.variable("quantile", NC_DOUBLE, {quantile}, "1");
+    file_.text(file_.variable("ri_rise", NC_INT, {threshold}, "knot"), "long_name",
+               "rapid intensification: a rise of the maximum wind of at least this much ...");
+    file_.text(file_.variable("ri_hours", NC_INT, {threshold}, "h"), "long_name", "... in this many hours from the start");
+    auto series = [&](const char* name, std::vector<int> dims, const char* units, const char* long_name) {
+      const int id = file_.variable(name, NC_FLOAT, dims, units);
+      // A storm a chunk: every member (quantile, threshold) and 128 steps.
+      std::vector<std::size_t> chunk = {1};
+      for (std::size_t k = 1; k < dims.size(); ++k) {
+        std::size_t len = 0;
+        nc_inq_dimlen(ncid, dims[k], &len);
+        chunk.push_back(dims[k] == step ? 128 : len);
+      }
+      file_.check(nc_def_var_chunking(ncid, id, NC_CHUNKED, chunk.data()), name);
+      file_.text(id, "long_name", long_name);
+      if (dims.back() == step) file_.text(id, "coordinates", "time lat lon");
+      return id;
+    };
+    series("member_max_sustained_wind", {storm, member, step}, "knot", "each member's maximum sustained wind");
+    series("member_central_pressure", {storm, member, step}, "hPa", "each member's central pressure");
+    series("member_lat", {storm, member, step}, "degrees_north", "each member's latitude (its perturbed track)");
+    series("member_lon", {storm, member, step}, "degrees_east", "each member's longitude");
+    series("ensemble_mean_max_sustained_wind", {storm, step}, "knot", "the members' mean maximum sustained wind");
+    series("ensemble_mean_central_pressure", {storm, step}, "hPa", "the members' mean central pressure");
+    series("max_sustained_wind_quantile", {storm, quantile, step}, "knot", "quantiles of the members' maximum sustained wind");
+    series("ri_probability", {storm, threshold}, "1",
+           "share of the members whose wind rises by ri_rise within ri_hours of the start");
+    file_.text(define("ensemble_members", NC_INT, false, nullptr, false), "long_name", "members with a forecast");
+    const long long seed = static_cast<long long>(ensemble.seed), count = members_;
+    file_.check(nc_put_att_longlong(ncid, NC_GLOBAL, "ensemble_members", NC_INT64, 1, &count), "ensemble_members");
+    file_.check(nc_put_att_longlong(ncid, NC_GLOBAL, "ensemble_seed", NC_INT64, 1, &seed), "ensemble_seed");
+    file_.text(NC_GLOBAL, "ensemble_method", ensemble.method);
+    file_.text(NC_GLOBAL, "ensemble_spreads", ensemble.spreads);
+  }
   file_.check(nc_enddef(file_.id()), "definitions");
+  if (members_ > 0) {
+    std::vector<int> index(static_cast<std::size_t>(members_));
+    for (int k = 0; k < members_; ++k) index[static_cast<std::size_t>(k)] = k;
+    file_.check(nc_put_var_int(file_.id(), var("member"), index.data()), "member");
+    file_.check(nc_put_var_double(file_.id(), var("quantile"), wind_quantiles.data()), "quantile");
+    std::vector<int> rise, hours;
+    for (const RapidIntensification& t : ri_thresholds) {
+      rise.push_back(t.kt);
+      hours.push_back(t.hours);
+    }
+    file_.check(nc_put_var_int(file_.id(), var("ri_rise"), rise.data()), "ri_rise");
+    file_.check(nc_put_var_int(file_.id(), var("ri_hours"), hours.data()), "ri_hours");
+  }
+}
+
+void CatalogWriter::write_ensemble(std::size_t first_row, const std::vector<StoredForecast>& forecasts, std::size_t m) {
+  const std::size_t n = forecasts.size(), members = static_cast<std::size_t>(members_);
+  const int ncid = file_.id();
+  constexpr float nan = std::numeric_limits<float>::quiet_NaN();
+  // Per member and step.
+  auto members_of = [&](const char* name, std::vector<std::vector<float>> EnsembleRows::*series) {
+    floats_.assign(n * members * m, nan);
+    for (std::size_t i = 0; i < n; ++i) {
+      const auto& all = forecasts[i].ensemble.*series;
+      for (std::size_t k = 0; k < std::min(all.size(), members); ++k)
+        std::copy(all[k].begin(), all[k].begin() + static_cast<long>(std::min(all[k].size(), m)),
+                  floats_.begin() + static_cast<long>((i * members + k) * m));
+    }
+    const std::size_t start[] = {first_row, 0, 0}, count[] = {n, members, m};
+    if (m > 0) file_.check(nc_put_vara_float(ncid, var(name), start, count, floats_.data()), name);
+  };
+  members_of("member_max_sustained_wind", &EnsembleRows::wind_kt);
+  members_of("member_central_pressure", &EnsembleRows::pressure_hpa);
+  members_of("member_lat", &EnsembleRows::lat);
+  members_of("member_lon", &EnsembleRows::lon);
+  // Per step.
+  auto per_step = [&](const char* name, std::vector<float> EnsembleSummary::*series) {
+    floats_.assign(n * m, nan);
+    for (std::size_t i = 0; i < n; ++i) {
+      const std::vector<float>& v = forecasts[i].ensemble.summary.*series;
+      std::copy(v.begin(), v.begin() + static_cast<long>(std::min(v.size(), m)), floats_.begin() + static_cast<long>(i * m));
+    }
+    const std::size_t start[] = {first_row, 0}, count[] = {n, m};
+    if (m > 0) file_.check(nc_put_vara_float(ncid, var(name), start, count, floats_.data()), name);
+  };
+  per_step("ensemble_mean_max_sustained_wind", &EnsembleSummary::mean_wind_kt);
+  per_step("ensemble_mean_central_pressure", &EnsembleSummary::mean_pressure_hpa);
+  const std::size_t nq = wind_quantiles.size();
+  floats_.assign(n * nq * m, nan);
+  for (std::size_t i = 0; i < n; ++i)
+    for (std::size_t q = 0; q < nq; ++q) {
+      const std::vector<float>& v = forecasts[i].ensemble.summary.wind_quantile_kt[q];
+      std::copy(v.begin(), v.begin() + static_cast<long>(std::min(v.size(), m)),
+                floats_.begin() + static_cast<long>((i * nq + q) * m));
+    }
+  const std::size_t qstart[] = {first_row, 0, 0}, qcount[] = {n, nq, m};
+  if (m > 0) file_.check(nc_put_vara_float(ncid, var("max_sustained_wind_quantile"), qstart, qcount, floats_.data()),
+                         "max_sustained_wind_quantile");
+  const std::size_t nt = ri_thresholds.size();
+  floats_.assign(n * nt, nan);
+  std::vector<int> counts(n);
+  for (std::size_t i = 0; i < n; ++i) {
+    const EnsembleSummary& s = forecasts[i].ensemble.summary;
+    std::copy(s.ri_probability.begin(), s.ri_probability.end(), floats_.begin() + static_cast<long>(i * nt));
+    counts[i] = s.members;
+  }
+  const std::size_t rstart[] = {first_row, 0}, rcount[] = {n, nt};
+  file_.check(nc_put_vara_float(ncid, var("ri_probability"), rstart, rcount, floats_.data()), "ri_probability");
+  const std::size_t start1[] = {first_row}, count1[] = {n};
+  file_.check(nc_put_vara_int(ncid, var("ensemble_members"), start1, count1, counts.data()), "ensemble_members");
 }
 
 int CatalogWriter::var(const char* name) const { return file_.var(name); }
@@ -220,6 +333,7 @@ void CatalogWriter::write(std::size_t first_row, const std::vector<StoredForecas
   std::size_t m = 0;
   for (const StoredForecast& f : forecasts) m = std::max(m, f.rows.time.size());
   if (m == 0) {
+    if (members_ > 0) write_ensemble(first_row, forecasts, 0);
     written(n);
     return;
   }
@@ -245,6 +359,7 @@ void CatalogWriter::write(std::size_t first_row, const std::vector<StoredForecas
       std::copy(code.begin(), code.end(), chars_.begin() + static_cast<long>((i * m + k) * basin_chars));
   }
   file_.check(nc_put_vara_text(ncid, var("basin"), start, count, chars_.data()), "basin");
+  if (members_ > 0) write_ensemble(first_row, forecasts, m);
   written(n);
 }
 
@@ -252,35 +367,52 @@ void CatalogWriter::copy_rows(int src, const std::string& src_path, std::size_t 
                               std::size_t row, std::size_t count) {
   if (count == 0) return;
   const int ncid_ = file_.id();
-  int nvars = 0;
+  int nvars = 0, storm_dim = -1, step_dim = -1;
   nc_inq_nvars(ncid_, &nvars);
+  nc_inq_dimid(ncid_, "storm", &storm_dim);
+  nc_inq_dimid(ncid_, "step", &step_dim);
   std::vector<unsigned char> buffer;
   for (int v = 0; v < nvars; ++v) {
     char name[NC_MAX_NAME + 1];
     nc_type type;
-    int ndims;
-    nc_inq_var(ncid_, v, name, &type, &ndims, nullptr, nullptr);
-    if (std::string(name) == "step") continue;  // written by finish()
+    int ndims, dims[NC_MAX_VAR_DIMS];
+    nc_inq_var(ncid_, v, name, &type, &ndims, dims, nullptr);
+    // Only the variables over storms: the coordinates of steps, members,
+    // quantiles and thresholds are the file's own.
+    if (ndims == 0 || dims[0] != storm_dim) continue;
     auto fail = [&](const std::string& what) {
       throw InputError(src_path, 0, std::string("variable ") + name + ": " + what);
     };
     int from;
     if (nc_inq_varid(src, name, &from) != NC_NOERR)
-      fail("missing (not a forecast file of this version of tarvo: forecast those storms again)");
+      fail("missing (not a forecast file of this version of tarvo, or of another ensemble: forecast those storms again)");
     nc_type src_type;
     int src_ndims;
     nc_inq_var(src, from, nullptr, &src_type, &src_ndims, nullptr, nullptr);
     if (src_type != type || src_ndims != ndims) fail("of another type or shape than tarvo writes");
-    const std::size_t steps = ndims >= 2 ? src_steps : 1;
-    if (ndims == 2 && steps == 0) continue;
+    // Rows of storms, the source's steps, every value of any other dimension.
+    std::size_t from_start[NC_MAX_VAR_DIMS] = {}, to_start[NC_MAX_VAR_DIMS] = {}, n[NC_MAX_VAR_DIMS] = {};
+    std::size_t values = 1;
+    for (int d = 0; d < ndims; ++d) {
+      if (d == 0) {
+        n[d] = count;
+        from_start[d] = src_row;
+        to_start[d] = row;
+      } else if (dims[d] == step_dim) {
+        n[d] = src_steps;
+      } else {
+        nc_inq_dimlen(ncid_, dims[d], &n[d]);
+      }
+      values *= n[d];
+    }
+    if (values == 0) continue;
     std::size_t size = 0;
     nc_inq_type(ncid_, type, nullptr, &size);
-    buffer.resize(count * steps * (ndims == 3 ? basin_chars : 1) * size);
-    const std::size_t from_start[] = {src_row, 0, 0}, to_start[] = {row, 0, 0}, n[] = {count, steps, basin_chars};
+    buffer.resize(values * size);
     int status = nc_get_vara(src, from, from_start, n, buffer.data());
     if (status != NC_NOERR) fail(std::string("cannot read: ") + nc_strerror(status));
     status = nc_put_vara(ncid_, v, to_start, n, buffer.data());
-    if (type == NC_STRING) nc_free_string(count * steps, reinterpret_cast<char**>(buffer.data()));
+    if (type == NC_STRING) nc_free_string(values, reinterpret_cast<char**>(buffer.data()));
     file_.check(status, name);
   }
   if (src_steps > longest_) longest_ = src_steps;
@@ -309,7 +441,22 @@ ForecastReader::ForecastReader(const std::string& path) : path_(path) {
   }
   nc_inq_dimlen(ncid_, storm_dim, &storms_);
   nc_inq_dimlen(ncid_, step_dim, &steps_);
+  ensemble_ = ensemble_layout_of(ncid_);
   small_chunk_caches(ncid_);
+}
+
+EnsembleLayout ensemble_layout_of(int ncid) {
+  EnsembleLayout e;
+  int dim = -1;
+  std::size_t members = 0;
+  if (nc_inq_dimid(ncid, "member", &dim) != NC_NOERR || nc_inq_dimlen(ncid, dim, &members) != NC_NOERR) return e;
+  e.members = static_cast<int>(members);
+  long long seed = 0;
+  nc_get_att_longlong(ncid, NC_GLOBAL, "ensemble_seed", &seed);
+  e.seed = static_cast<std::uint64_t>(seed);
+  e.method = nc_text_attribute(ncid, NC_GLOBAL, "ensemble_method");
+  e.spreads = nc_text_attribute(ncid, NC_GLOBAL, "ensemble_spreads");
+  return e;
 }
 
 ForecastReader::~ForecastReader() {
@@ -378,6 +525,28 @@ std::vector<StoredForecast> ForecastReader::read_blocks(std::size_t first, std::
         check(nc_get_vara_float(ncid_, var(s.name), start, n, series.back().data()), s.name);
       }
   }
+  // The ensemble's summaries (its members' series stay in the file).
+  const std::size_t nq = wind_quantiles.size(), nt = ri_thresholds.size();
+  std::vector<float> mean_wind, mean_pressure, quantiles, ri;
+  std::vector<int> members;
+  if (ensemble_.members > 0) {
+    const std::size_t qn[] = {count, nq, steps_}, rn[] = {count, nt};
+    ri.resize(count * nt);
+    members.resize(count);
+    check(nc_get_vara_float(ncid_, var("ri_probability"), start, rn, ri.data()), "ri_probability");
+    check(nc_get_vara_int(ncid_, var("ensemble_members"), start, n, members.data()), "ensemble_members");
+    if (with_rows && steps_ > 0) {
+      mean_wind.resize(count * steps_);
+      mean_pressure.resize(count * steps_);
+      quantiles.resize(count * nq * steps_);
+      check(nc_get_vara_float(ncid_, var("ensemble_mean_max_sustained_wind"), start, n, mean_wind.data()),
+            "ensemble_mean_max_sustained_wind");
+      check(nc_get_vara_float(ncid_, var("ensemble_mean_central_pressure"), start, n, mean_pressure.data()),
+            "ensemble_mean_central_pressure");
+      check(nc_get_vara_float(ncid_, var("max_sustained_wind_quantile"), start, qn, quantiles.data()),
+            "max_sustained_wind_quantile");
+    }
+  }
   for (std::size_t i = 0; i < count; ++i) {
     StoredForecast& f = out[i];
     f.index = static_cast<std::size_t>(index[i]);
@@ -401,7 +570,24 @@ std::vector<StoredForecast> ForecastReader::read_blocks(std::size_t first, std::
     for (std::size_t s = 0; s < std::size(stored_series); ++s)
       (r.*(stored_series[s].values))
           .assign(series[s].begin() + static_cast<long>(i * steps_), series[s].begin() + static_cast<long>(i * steps_ + m));
+    if (ensemble_.members > 0 && !mean_wind.empty()) {
+      EnsembleSummary& e = f.ensemble.summary;
+      e.members = members[i];
+      e.mean_wind_kt.assign(mean_wind.begin() + static_cast<long>(i * steps_), mean_wind.begin() + static_cast<long>(i * steps_ + m));
+      e.mean_pressure_hpa.assign(mean_pressure.begin() + static_cast<long>(i * steps_),
+                                 mean_pressure.begin() + static_cast<long>(i * steps_ + m));
+      for (std::size_t q = 0; q < nq; ++q)
+        e.wind_quantile_kt[q].assign(quantiles.begin() + static_cast<long>((i * nq + q) * steps_),
+                                     quantiles.begin() + static_cast<long>((i * nq + q) * steps_ + m));
+      std::copy(ri.begin() + static_cast<long>(i * nt), ri.begin() + static_cast<long>((i + 1) * nt), e.ri_probability.begin());
+    }
   }
+  if (ensemble_.members > 0 && !with_rows)
+    for (std::size_t i = 0; i < count; ++i) {
+      out[i].ensemble.summary.members = members[i];
+      std::copy(ri.begin() + static_cast<long>(i * nt), ri.begin() + static_cast<long>((i + 1) * nt),
+                out[i].ensemble.summary.ri_probability.begin());
+    }
   return out;
 }
 

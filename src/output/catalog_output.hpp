@@ -3,9 +3,11 @@
 // variable names (docs/catalog.md), written to a temporary file beside its
 // place and renamed over it only when complete.
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <vector>
 
+#include "ensemble/members.hpp"
 #include "input/tracks/catalog.hpp"
 #include "output/netcdf_file.hpp"
 #include "output/track_output.hpp"
@@ -24,6 +26,13 @@ struct ForecastRows {
   int category = -1;                           // Saffir-Simpson, from the peak wind
 };
 
+// A forecast's ensemble as stored: each member's series (member 0 the
+// forecast itself), and what is taken from them. Empty without an ensemble.
+struct EnsembleRows {
+  std::vector<std::vector<float>> wind_kt, pressure_hpa, lat, lon;  // [member][step] (written, not read back)
+  EnsembleSummary summary;
+};
+
 // One storm of a forecast file with what describes it: what the outputs
 // derived from forecast files (CLIMADA's files, ATCF a-decks) are made of.
 struct StoredForecast {
@@ -36,6 +45,15 @@ struct StoredForecast {
   double start_hours = 0;      // the forecast's start (lead 0), hours since 1970-01-01 00:00
   ModelParams params;
   ForecastRows rows;           // empty when the storm failed or stopped early
+  EnsembleRows ensemble;       // its members, in a file of an ensemble
+};
+
+// What a forecast file of an ensemble says of it: its members (0: none) and
+// how they were made (its attributes ensemble_method and ensemble_spreads).
+struct EnsembleLayout {
+  int members = 0;
+  std::string method, spreads;
+  std::uint64_t seed = 0;
 };
 
 // A storm's forecast as stored: its start is its track's start record (the
@@ -48,7 +66,7 @@ class CatalogWriter {
   // A file for `storms` storms of a catalog of `catalog_storms`, made by
   // `command` (its history); the step dimension grows to the longest.
   CatalogWriter(const std::string& path, std::size_t storms, std::size_t catalog_storms,
-                const std::string& command);
+                const std::string& command, const EnsembleLayout& ensemble = {});
 
   // Forecasts of storms at rows first_row .. of this file, one write a
   // variable (HDF5 allocates a conversion buffer of a megabyte for every
@@ -63,7 +81,9 @@ class CatalogWriter {
  private:
   int var(const char* name) const;
   void written(std::size_t rows);  // now and then the file opened again (NetcdfFile::reopen)
+  void write_ensemble(std::size_t first_row, const std::vector<StoredForecast>& forecasts, std::size_t steps);
   NetcdfFile file_;
+  int members_ = 0;
   std::size_t longest_ = 0, rows_since_open_ = 0;
   // Buffers of a block's values, kept from block to block.
   std::vector<float> floats_;
@@ -79,6 +99,8 @@ class ForecastReader {
   ForecastReader(const ForecastReader&) = delete;
   ForecastReader& operator=(const ForecastReader&) = delete;
   std::size_t storms() const { return storms_; }
+  // The file's ensemble (members 0 when it has none).
+  const EnsembleLayout& ensemble() const { return ensemble_; }
   // Storms first .. first + count - 1 (fewer at the end).
   std::vector<StoredForecast> read(std::size_t first, std::size_t count) const;
   // Only the per-storm items (rows left empty): quick, for a look over every storm.
@@ -89,7 +111,11 @@ class ForecastReader {
   std::string path_;
   int ncid_ = -1;
   std::size_t storms_ = 0, steps_ = 0;
+  EnsembleLayout ensemble_;
 };
+
+// A file's ensemble layout from its attributes and dimensions (members 0: none).
+EnsembleLayout ensemble_layout_of(int ncid);
 
 // Saffir-Simpson category of a peak wind in knots: -1 (depression) to 5.
 int category_of(float peak_kt);

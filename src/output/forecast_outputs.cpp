@@ -150,7 +150,7 @@ ForecastOutputsSummary write_forecast_outputs(const std::string& path, const For
         ++summary.without_tau0;
         continue;
       }
-      adecks->add(name, lines);
+      adecks->add(name, lines + ensemble_mean_lines(f, outputs.atcf));
       ++summary.adeck_forecasts;
     }
   if (climada) climada->finish();

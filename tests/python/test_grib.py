@@ -234,8 +234,42 @@ def test_a_needed_field_or_level_missing_an_unknown_grid_and_a_truncated_file_ar
     cut = tmp_path / "cut.grib2"
     whole = gfs_files(tmp_path, steps=[0])[0].read_bytes()
     cut.write_bytes(whole[:len(whole) // 2 + 7])
-    with pytest.raises(tarvo.InputError, match=r"cut.grib2: GRIB message \d+ cannot be read"):
+    with pytest.raises(tarvo.InputError, match=r"cut.grib2: GRIB message \d+: cannot be read: the file ends in the middle of it"):
         tarvo.environment(tracks, [cut])
     r = subprocess.run([str(BUILD / "tarvo-catalog"), "env", "x.nc", "--env", str(cut), "-o", str(tmp_path / "o.nc")],
                        capture_output=True, text=True)
     assert r.returncode == 2
+
+
+def test_bytes_between_messages_are_passed_over_and_a_damaged_message_is_named(tmp_path):
+    """The index reads each message's header sections and steps by its length:
+    padding between messages (as some archives write) changes nothing; a
+    message whose length does not end at its 7777 is named."""
+    tracks = [track(hours=(0, 6), lat0=18.0, lon0=300.0, day=20, hour=0)]
+    paths = gfs_files(tmp_path, steps=[0, 6])
+    _, plain = tarvo.environment(tracks, paths)
+    padded = []
+    for p in paths:
+        with open(p, "rb") as f:
+            messages = []
+            while (h := eccodes.codes_grib_new_from_file(f)) is not None:
+                messages.append(eccodes.codes_get_message(h))
+                eccodes.codes_release(h)
+        q = tmp_path / ("padded_" + p.name)
+        q.write_bytes(b"".join(m + b"\0" * 120 for m in messages))
+        padded.append(q)
+    _, again = tarvo.environment(tracks, padded)
+    for name in ("pi_vmax", "shear", "t600", "rh600", "sst", "msl"):
+        np.testing.assert_array_equal(again[name].values, plain[name].values)
+    damaged = tmp_path / "damaged.grib2"
+    data = bytearray(messages[0] + messages[1])
+    data[len(messages[0]) - 2] = ord("X")  # the first message's 7777
+    damaged.write_bytes(bytes(data))
+    with pytest.raises(tarvo.InputError, match=r"damaged.grib2: GRIB message 1: does not end with 7777 where its length says"):
+        tarvo.environment(tracks, [damaged])
+    edition3 = tmp_path / "edition3.grib"
+    data = bytearray(messages[0])
+    data[7] = 3
+    edition3.write_bytes(bytes(data))
+    with pytest.raises(tarvo.InputError, match=r"edition3.grib: GRIB message 1: is of GRIB edition 3: tarvo reads editions 1 and 2"):
+        tarvo.environment(tracks, [edition3])

@@ -471,14 +471,14 @@ std::shared_ptr<const std::vector<float>> FieldSet::grib_slice(Field f, const Ke
   const Variable& v = *vars_[static_cast<int>(f)];
   const std::size_t levels = std::max<std::size_t>(1, v.levels.size());
   const Variable::GribSlot& slot = v.grib[static_cast<std::size_t>(time) * levels + static_cast<std::size_t>(level)];
-  decode_grib_message(files_[static_cast<std::size_t>(slot.message->file)]->path, *slot.message, raw_);
+  decode_grib_message(files_[static_cast<std::size_t>(slot.message->file)]->path, *slot.message, raw_, scratch_);
   const std::size_t n = raw_.size();
   Slice out = fresh_slice(n);
   for (std::size_t k = 0; k < n; ++k) (*out)[k] = static_cast<float>(raw_[k] * v.factor + v.offset);
   // The sea from the temperature at the surface: not over land, nor under ice.
   for (const GribMessage* mask : {slot.land, slot.ice}) {
     if (!mask) continue;
-    decode_grib_message(files_[static_cast<std::size_t>(mask->file)]->path, *mask, raw_);
+    decode_grib_message(files_[static_cast<std::size_t>(mask->file)]->path, *mask, raw_, scratch_);
     if (raw_.size() != n)
       throw InputError(files_[static_cast<std::size_t>(mask->file)]->path, 0,
                        "GRIB message " + std::to_string(mask->number) + " (" + mask->short_name +

@@ -90,7 +90,7 @@ class FieldSet {
   // Slices let go of, kept to be filled again (reading forward in time, the
   // heap neither shrinks nor grows at every new time); the values as read.
   std::vector<Slice> spare_;
-  std::vector<double> raw_;
+  std::vector<double> raw_, scratch_;  // a slice as read, and as a GRIB message orders it
   // GRIB files' messages, indexed (their values decoded a slice at a time).
   std::vector<GribMessage> grib_messages_;
   void add_grib_fields();

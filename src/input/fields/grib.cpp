@@ -2,9 +2,12 @@
 
 #include <eccodes.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cstdint>
 #include <cstring>
+#include <functional>
 #include <memory>
 
 #include "input/input_error.hpp"
@@ -74,44 +77,107 @@ bool is_grib_file(const std::string& path) {
   return f.f && std::fread(magic, 1, 4, f.f) == 4 && std::memcmp(magic, "GRIB", 4) == 0;
 }
 
+namespace {
+
+// The first "GRIB" at or after `from`, or -1 (ecCodes too passes over bytes
+// between messages).
+long find_message(std::FILE* f, long from) {
+  char buf[65536];
+  for (long at = from;;) {
+    if (std::fseek(f, at, SEEK_SET) != 0) return -1;
+    const std::size_t got = std::fread(buf, 1, sizeof buf, f);
+    if (got < 4) return -1;
+    for (std::size_t k = 0; k + 4 <= got; ++k)
+      if (std::memcmp(buf + k, "GRIB", 4) == 0) return at + static_cast<long>(k);
+    at += static_cast<long>(got) - 3;
+  }
+}
+
+std::uint64_t big_endian(const unsigned char* b, int n) {
+  std::uint64_t v = 0;
+  for (int k = 0; k < n; ++k) v = v << 8 | b[k];
+  return v;
+}
+
+// A GRIB2 message's sections up to its data representation (5), read from
+// the file without its bitmap and data (six of the seven sections' bytes of
+// a 0.25-degree field are data): ecCodes reads every key tarvo indexes from
+// them.
+void grib2_header(std::FILE* f, long at, std::uint64_t total, std::vector<unsigned char>& header,
+                  const std::function<void(const std::string&)>& fail) {
+  header.resize(16);
+  if (std::fseek(f, at, SEEK_SET) != 0 || std::fread(header.data(), 1, 16, f) != 16) fail("cannot be read");
+  for (std::uint64_t offset = 16;;) {
+    unsigned char head[5];
+    if (offset + 4 > total || std::fread(head, 1, 5, f) != 5) fail("ends before its data section");
+    if (std::memcmp(head, "7777", 4) == 0) fail("ends before its data section");
+    const std::uint64_t length = big_endian(head, 4);
+    if (length < 5 || offset + length > total || head[4] < 1 || head[4] > 7)
+      fail("section " + std::to_string(head[4]) + " at byte " + std::to_string(offset) +
+           " has a length that does not fit the message (a damaged file?)");
+    if (head[4] >= 6) return;
+    const std::size_t old = header.size();
+    header.resize(old + length);
+    std::memcpy(header.data() + old, head, 5);
+    if (std::fread(header.data() + old + 5, 1, length - 5, f) != length - 5) fail("ends in its section " + std::to_string(head[4]));
+    offset += length;
+  }
+}
+
+}  // namespace
+
 std::vector<GribMessage> index_grib_file(const std::string& path, int file) {
   File f(path);
   if (!f.f) throw InputError(path, 0, "cannot be read");
+  std::fseek(f.f, 0, SEEK_END);
+  const long size = std::ftell(f.f);
   std::vector<GribMessage> out;
-  long end = 0;  // of the last whole message
+  std::vector<unsigned char> header;
+  long at = 0;
   for (int number = 1;; ++number) {
-    int err = 0;
-    Handle h;
-    h.h = codes_handle_new_from_file(nullptr, f.f, PRODUCT_GRIB, &err);
-    if (!h.h) {
-      if (err == CODES_SUCCESS || err == CODES_END_OF_FILE) {
-        // ecCodes passes over what is not a whole message at the end: a
-        // message cut short there is a damaged file, not the file's end.
-        std::string rest;
-        char buf[4096];
-        std::fseek(f.f, end, SEEK_SET);
-        for (std::size_t got; (got = std::fread(buf, 1, sizeof buf, f.f)) > 0;) rest.append(buf, got);
-        if (rest.find("GRIB") != std::string::npos)
-          throw InputError(path, 0, "GRIB message " + std::to_string(number) + " cannot be read: the file ends in the "
-                                    "middle of it (a truncated or damaged file?)");
-        break;
-      }
-      throw InputError(path, 0, "GRIB message " + std::to_string(number) + " cannot be read: " + codes_get_error_message(err) +
-                                    " (a truncated or damaged file?)");
-    }
-    long total = 0;
-    long_key(h.h, "totalLength", total);
+    at = find_message(f.f, at);
+    if (at < 0) break;
     auto fail = [&](const std::string& what) {
       throw InputError(path, 0, "GRIB message " + std::to_string(number) + ": " + what);
     };
+    unsigned char lead[16] = {};
+    std::fseek(f.f, at, SEEK_SET);
+    const std::size_t got = std::fread(lead, 1, sizeof lead, f.f);
+    Handle h;
+    std::uint64_t total = 0;
+    if (got >= 8 && lead[7] == 2) {
+      total = got == 16 ? big_endian(lead + 8, 8) : 0;
+      if (total < 16 + 4 || static_cast<std::uint64_t>(size - at) < total)
+        fail("cannot be read: the file ends in the middle of it (a truncated or damaged file?)");
+      unsigned char tail[4] = {};
+      std::fseek(f.f, at + static_cast<long>(total) - 4, SEEK_SET);
+      if (std::fread(tail, 1, 4, f.f) != 4 || std::memcmp(tail, "7777", 4) != 0)
+        fail("does not end with 7777 where its length says (a damaged file?)");
+      grib2_header(f.f, at, total, header, fail);
+      h.h = codes_handle_new_from_partial_message(nullptr, header.data(), header.size());
+      if (!h.h) fail("its header cannot be read by ecCodes (a damaged file?)");
+    } else if (got >= 8 && lead[7] == 1) {
+      int err = 0;
+      std::fseek(f.f, at, SEEK_SET);
+      h.h = codes_handle_new_from_file(nullptr, f.f, PRODUCT_GRIB, &err);
+      if (!h.h)
+        fail(err == CODES_SUCCESS || err == CODES_END_OF_FILE
+                 ? std::string("cannot be read: the file ends in the middle of it (a truncated or damaged file?)")
+                 : std::string("cannot be read: ") + codes_get_error_message(err) + " (a truncated or damaged file?)");
+      long length = 0;
+      if (!long_key(h.h, "totalLength", length) || length <= 0) fail("its length cannot be read");
+      total = static_cast<std::uint64_t>(length);
+    } else {
+      fail(got < 8 ? std::string("cannot be read: the file ends in the middle of it (a truncated or damaged file?)")
+                   : "is of GRIB edition " + std::to_string(lead[7]) + ": tarvo reads editions 1 and 2");
+    }
     GribMessage m;
     m.file = file;
     m.number = number;
-    long offset = 0, edition = 0, date = 0, time = 0;
-    if (!long_key(h.h, "offset", offset) || !long_key(h.h, "edition", edition)) fail("has no offset or edition");
-    m.offset = offset;
-    end = offset + total;
-    m.edition = static_cast<int>(edition);
+    m.offset = at;
+    m.edition = lead[7];
+    at += static_cast<long>(total);
+    long edition = m.edition, date = 0, time = 0;
     m.short_name = text_key(h.h, "shortName");
     m.level_type = text_key(h.h, "typeOfLevel");
     long_key(h.h, "level", m.level);
@@ -165,9 +231,6 @@ std::vector<GribMessage> index_grib_file(const std::string& path, int file) {
           !double_key(h.h, "longitudeOfFirstGridPointInDegrees", g.lon_first) ||
           !double_key(h.h, "longitudeOfLastGridPointInDegrees", g.lon_last))
         fail("shortName " + m.short_name + ": the corners of its grid cannot be read");
-      long missing = 0;
-      long_key(h.h, "numberOfMissing", missing);
-      m.has_missing = missing > 0;
     }
     out.push_back(m);
   }
@@ -175,7 +238,8 @@ std::vector<GribMessage> index_grib_file(const std::string& path, int file) {
   return out;
 }
 
-void decode_grib_message(const std::string& path, const GribMessage& m, std::vector<double>& out) {
+void decode_grib_message(const std::string& path, const GribMessage& m, std::vector<double>& out,
+                         std::vector<double>& raw) {
   File f(path);
   if (!f.f || std::fseek(f.f, m.offset, SEEK_SET) != 0) throw InputError(path, 0, "cannot be read again");
   int err = 0;
@@ -190,7 +254,7 @@ void decode_grib_message(const std::string& path, const GribMessage& m, std::vec
   std::size_t size = 0;
   if (codes_get_size(h.h, "values", &size) != CODES_SUCCESS || size != n)
     fail("holds " + std::to_string(size) + " values, not Ni x Nj = " + std::to_string(n));
-  std::vector<double> raw(n);
+  raw.resize(n);
   std::size_t len = n;
   if (const int s = codes_get_double_array(h.h, "values", raw.data(), &len); s != CODES_SUCCESS)
     fail(std::string("its values cannot be decoded: ") + codes_get_error_message(s));
@@ -198,24 +262,25 @@ void decode_grib_message(const std::string& path, const GribMessage& m, std::vec
   long bitmap = 0;
   double_key(h.h, "missingValue", missing);
   long_key(h.h, "bitmapPresent", bitmap);
+  if (bitmap != 0)
+    for (double& v : raw)
+      if (v == missing) v = std::numeric_limits<double>::quiet_NaN();
   out.resize(n);
+  // Into south-to-north rows of west-to-east points: a row (or, with
+  // consecutive points along a meridian, a column) at a time.
   const std::size_t ni = static_cast<std::size_t>(g.ni), nj = static_cast<std::size_t>(g.nj);
-  for (std::size_t k = 0; k < n; ++k) {
-    // The point's row and column in the message's scanning order.
-    std::size_t i, j;
-    if (g.j_consecutive) {
-      i = k / nj;
-      j = k % nj;
-    } else {
-      j = k / ni;
-      i = k % ni;
-      if (g.alternating && j % 2 == 1) i = ni - 1 - i;
+  const double* in = raw.data();
+  if (!g.j_consecutive) {
+    for (std::size_t j = 0; j < nj; ++j, in += ni) {
+      double* row = out.data() + (g.j_positive ? j : nj - 1 - j) * ni;
+      if (g.i_negative != (g.alternating && j % 2 == 1)) std::reverse_copy(in, in + ni, row);
+      else std::copy(in, in + ni, row);
     }
-    // Into south-to-north rows of west-to-east points.
-    const std::size_t row = g.j_positive ? j : nj - 1 - j;
-    const std::size_t col = g.i_negative ? ni - 1 - i : i;
-    const double v = raw[k];
-    out[row * ni + col] = bitmap != 0 && v == missing ? std::numeric_limits<double>::quiet_NaN() : v;
+  } else {
+    for (std::size_t i = 0; i < ni; ++i, in += nj) {
+      const std::size_t col = g.i_negative ? ni - 1 - i : i;
+      for (std::size_t j = 0; j < nj; ++j) out[(g.j_positive ? j : nj - 1 - j) * ni + col] = in[j];
+    }
   }
 }
 

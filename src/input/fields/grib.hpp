@@ -28,7 +28,6 @@ struct GribMessage {
   std::string level_type;  // typeOfLevel: isobaricInhPa, surface, meanSea, ...
   long level = 0;          // hPa on isobaricInhPa
   double valid_hours = 0;  // its valid time (analysis time plus step), hours since 1970-01-01 00:00
-  bool has_missing = false;
   GribGrid grid;
 };
 
@@ -42,6 +41,9 @@ std::vector<GribMessage> index_grib_file(const std::string& path, int file);
 
 // The values of the message at `offset` of `path`, [latitude from the
 // south][longitude from the west] as `grid` orders them; missing values NaN.
-void decode_grib_message(const std::string& path, const GribMessage& message, std::vector<double>& out);
+// `scratch` takes the values in the message's order (kept between calls: a
+// 0.25-degree field is 8 MB).
+void decode_grib_message(const std::string& path, const GribMessage& message, std::vector<double>& out,
+                         std::vector<double>& scratch);
 
 }  // namespace tarvo

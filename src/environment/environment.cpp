@@ -190,7 +190,8 @@ bool annulus(const FieldGrid& g, double lat, double lon, double inner, double ou
 }
 
 // A field at a time and level: the two times' slices, each of the level
-// pick's two levels.
+// pick's two levels (a time or level of weight 0 is not read: its slice is
+// the other's, never looked at).
 struct Sampled {
   std::shared_ptr<const std::vector<float>> s[2][2];  // [time][level]
   double w_time = 0.0, w_level = 0.0;
@@ -208,7 +209,10 @@ Sampled sample(FieldSet& fields, Field f, const TimeWeights& t, const LevelPick&
   Sampled out;
   const int times[2] = {t.i0, t.i1}, levels[2] = {l.i0, l.i1};
   for (int a = 0; a < 2; ++a)
-    for (int b = 0; b < 2; ++b) out.s[a][b] = fields.slice(f, levels[b], times[a]);
+    for (int b = 0; b < 2; ++b)
+      out.s[a][b] = (a == 1 && t.w1 == 0.0)   ? out.s[0][b]
+                    : (b == 1 && l.w1 == 0.0) ? out.s[a][0]
+                                              : fields.slice(f, levels[b], times[a]);
   out.w_time = t.w1;
   out.w_level = l.w1;
   return out;
@@ -315,9 +319,17 @@ EnvironmentReport fill_environment(std::vector<CatalogStorm>& storms, FieldSet& 
       environment_options_text(options);
 
   // Levels: the temperature's, the humidity at each; the shear's and the middle level's.
+  // The column goes up to its top, the level nearest ptop (the first of two as
+  // near): the levels above it take no part in the potential intensity, and
+  // are not read (half of a global model's levels lie above 50 hPa).
   const std::vector<double>& t_levels = fields.levels(Field::temperature);
-  if (static_cast<int>(t_levels.size()) > pi_max_levels)
-    throw InputError(shown, 0, fields.where(Field::temperature) + " has more than " + std::to_string(pi_max_levels) + " levels");
+  std::size_t column_levels = t_levels.empty() ? 0 : 1;
+  for (std::size_t k = 1; k < t_levels.size(); ++k)
+    if (std::fabs(t_levels[k] - options.pi.ptop_hpa) < std::fabs(t_levels[column_levels - 1] - options.pi.ptop_hpa))
+      column_levels = k + 1;
+  if (static_cast<int>(column_levels) > pi_max_levels)
+    throw InputError(shown, 0, fields.where(Field::temperature) + " has more than " + std::to_string(pi_max_levels) +
+                                   " levels below ptop");
   auto pick = [&](Field f, double p) {
     LevelPick l;
     if (!pick_level(fields.levels(f), p, l))
@@ -325,8 +337,8 @@ EnvironmentReport fill_environment(std::vector<CatalogStorm>& storms, FieldSet& 
                                      levels_text(fields.levels(f)) + ")");
     return l;
   };
-  std::vector<LevelPick> h_at_t(t_levels.size());
-  for (std::size_t k = 0; k < t_levels.size(); ++k) h_at_t[k] = pick(humidity, t_levels[k]);
+  std::vector<LevelPick> h_at_t(column_levels);
+  for (std::size_t k = 0; k < column_levels; ++k) h_at_t[k] = pick(humidity, t_levels[k]);
   const LevelPick u_top = pick(Field::u_wind, options.shear_top_hpa), u_bottom = pick(Field::u_wind, options.shear_bottom_hpa),
                   v_top = pick(Field::v_wind, options.shear_top_hpa), v_bottom = pick(Field::v_wind, options.shear_bottom_hpa),
                   t_mid = pick(Field::temperature, options.mid_hpa), h_mid = pick(humidity, options.mid_hpa);
@@ -404,7 +416,7 @@ EnvironmentReport fill_environment(std::vector<CatalogStorm>& storms, FieldSet& 
       corners(Field::temperature, ct);
       corners(humidity, ch);
       const TimeWeights tt = when(Field::temperature), th = when(humidity);
-      const int n = static_cast<int>(t_levels.size());
+      const int n = static_cast<int>(column_levels);
       for (int k = 0; k < n; ++k) {
         const Sampled tk = sample(fields, Field::temperature, tt, LevelPick{k, k, 0.0});
         const Sampled hk = sample(fields, humidity, th, h_at_t[static_cast<std::size_t>(k)]);

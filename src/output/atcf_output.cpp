@@ -158,12 +158,16 @@ std::string early_lines(const std::string& text) {
     const double d_wind = zero.vmax_kt - sample(6.0, &AidFix::vmax_kt);
     if (!std::isfinite(d_lat) || !std::isfinite(d_wind)) continue;
     const std::string basin = upper(now.basin), date = atcf_time(now.cycle_hours);
-    for (const AidFix& x : before->fixes) {
-      const int tau = x.tau - 6;
-      if (tau < 0) continue;
+    // TAU 0 always (the previous forecast at its 6 h, which may fall between
+    // its lines), then each of its lines from 6 h on.
+    std::vector<int> taus = {0};
+    for (const AidFix& x : before->fixes)
+      if (x.tau - 6 > 0) taus.push_back(x.tau - 6);
+    for (const int tau : taus) {
       const double weight = std::max(0.0, 1.0 - tau / early_offset_hours);
-      out += line_of(basin, now.number, date, early_technique, tau, x.lat + d_lat, x.lon + d_lon,
-                     clamped(x.vmax_kt + d_wind * weight, vmax_range), 0, 0);
+      out += line_of(basin, now.number, date, early_technique, tau, sample(tau + 6.0, &AidFix::lat) + d_lat,
+                     sample(tau + 6.0, &AidFix::lon) + d_lon,
+                     clamped(sample(tau + 6.0, &AidFix::vmax_kt) + d_wind * weight, vmax_range), 0, 0);
     }
   }
   return out;

@@ -485,12 +485,18 @@ PYBIND11_MODULE(_core, m) {
   m.def(
       "forecast_catalog_file",
       [](const std::string& in, const std::string& out, const Grids& grids, int threads, std::size_t first,
-         std::size_t last, const std::function<void(int, int, int)>& progress, const std::string& command) {
+         std::size_t last, const std::function<void(int, int, int)>& progress, const std::string& command, int members,
+         std::uint64_t seed, const std::string& spreads) {
         tarvo::CatalogOptions options;
         options.threads = std::max(1, threads);
         options.first = first;
         options.last = last;
         options.command = command;
+        options.ensemble.members = members;
+        options.ensemble.seed = seed;
+        std::string why;
+        if (!spreads.empty() && !tarvo::parse_spreads(spreads, options.ensemble.spreads, why))
+          throw tarvo::InputError("spreads", 0, why);
         std::exception_ptr interrupted;
         tarvo::CatalogSummary s;
         try {
@@ -511,7 +517,8 @@ PYBIND11_MODULE(_core, m) {
         return py::make_tuple(s.storms, s.stopped, s.failed);
       },
       py::arg("catalog"), py::arg("out"), py::arg("grids"), py::arg("threads"), py::arg("first"), py::arg("last"),
-      py::arg("progress") = nullptr, py::arg("command") = "");
+      py::arg("progress") = nullptr, py::arg("command") = "", py::arg("members") = 0, py::arg("seed") = 1,
+      py::arg("spreads") = "");
 
   m.def("export_forecasts", [](const std::string& path, const std::string& climada_dir, const std::string& climada_file,
                                const std::string& atcf_dir, int atcf_step, int atcf_max_tau, const std::string& command) {

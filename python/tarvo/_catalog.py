@@ -83,7 +83,8 @@ def read_catalog(path):
     return tracks, params
 
 
-def forecast_catalog(catalog, grids, threads=None, progress=True):
+def forecast_catalog(catalog, grids, threads=None, progress=True, *, members: int = 0, seed: int = 1,
+                     spreads: str = ""):
     """Forecasts every storm of a catalog (a path or a Dataset from
     :func:`xarray.open_dataset`) into one Dataset of dimensions ``storm`` and
     ``step`` with CLIMADA's names (docs/catalog.md): ``time``, ``lat``,
@@ -91,8 +92,31 @@ def forecast_catalog(catalog, grids, threads=None, progress=True):
     ``environmental_pressure``, ``radius_max_wind`` (nautical miles),
     ``time_step`` (h), ``basin``; per storm ``sid``, ``name``, ``category``,
     ``status`` and the rest: what ``tarvo-batch --catalog`` writes. A storm
-    that fails is padded and says why in ``status``."""
-    return _forecast_file(catalog, grids, threads, 0, None, progress)
+    that fails is padded and says why in ``status``.
+
+    ``members=N`` (2 or more; 0 and 1: none) runs an ensemble of each storm, as
+    ``tarvo-batch --members N --seed S --spread ...`` (docs/forecast.md):
+    member 0 the storm as given (the Dataset's own forecast, bit for bit),
+    the others with the environment, positions and feedback gain perturbed;
+    adds ``member_max_sustained_wind`` (kt, ``storm, member, step``),
+    ``ensemble_mean_max_sustained_wind``, ``max_sustained_wind_quantile``
+    and ``ri_probability`` (``storm, ri_threshold``). ``spreads`` as
+    ``"vpot=3,shear=4"`` (m/s at 48 h, the others as documented).
+
+    >>> ds = tarvo.forecast_catalog("cycle.nc", grids, members=100, seed=1)
+    >>> ds.ri_probability.sel(ri_threshold=1)  # 30 kt in 24 h
+    """
+    for name, value in (("members", members), ("seed", seed)):
+        if isinstance(value, bool) or not isinstance(value, (int, np.integer)):
+            raise TypeError(f"forecast_catalog: {name} must be an integer, not {type(value).__name__}")
+    if not isinstance(spreads, str):
+        raise TypeError(f"forecast_catalog: spreads must be a str such as 'vpot=3,shear=4', not {type(spreads).__name__}")
+    if members < 0 or members > 10000:
+        raise InputError(f"forecast_catalog: members must be 0 or 1 (no ensemble) or up to 10000, not {members}")
+    if seed < 0:
+        raise InputError(f"forecast_catalog: seed must be 0 or more, not {seed}")
+    return _forecast_file(catalog, grids, threads, 0, None, progress, members=int(members), seed=int(seed),
+                          spreads=spreads)
 
 
 def forecast_catalog_part(path, grids, start, stop, threads=1):
@@ -227,7 +251,7 @@ def _write_whole(ds, path, encoding):
         raise
 
 
-def _forecast_file(catalog, grids, threads, start, stop, progress):
+def _forecast_file(catalog, grids, threads, start, stop, progress, members=0, seed=1, spreads=""):
     """The forecasts of storms start .. stop - 1 (stop None: to the end),
     run by the C++ catalog runner into a temporary file and loaded."""
     if not isinstance(grids, Grids):
@@ -251,7 +275,7 @@ def _forecast_file(catalog, grids, threads, start, stop, progress):
         try:
             _core.forecast_catalog_file(path, out, grids, threads, start, sys.maxsize if stop is None else stop,
                                         update if bar else None,
-                                        f"tarvo.forecast_catalog({shown!r}) from Python")
+                                        f"tarvo.forecast_catalog({shown!r}) from Python", members, seed, spreads)
         except InputError as e:
             if path == shown:
                 raise

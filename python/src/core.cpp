@@ -365,6 +365,7 @@ PYBIND11_MODULE(_core, m) {
   });
 
   m.def("read_text", [](const std::string& path) { return tarvo::read_text_file(path); });
+  m.def("guard_hdf5_shutdown", [] { tarvo::guard_hdf5_shutdown(); });
   m.def("write_text_whole", [](const std::string& path, const std::string& text) {
     tarvo::write_text_file(path, text);
   });

@@ -10,7 +10,7 @@ import tempfile
 import numpy as np
 import xarray as xr
 
-from . import _core
+from . import _core, _files
 from ._errors import InputError
 from ._forecast import Grids, _ProgressBar
 from ._track import Params, Track
@@ -205,7 +205,7 @@ def export_forecasts(forecasts, climada=None, climada_hdf5=None, atcf=None, atcf
     with tempfile.TemporaryDirectory(prefix="tarvo-") as tmp:
         if isinstance(forecasts, xr.Dataset):
             path = os.path.join(tmp, "forecasts.nc")
-            forecasts.to_netcdf(path, format="NETCDF4", engine="netcdf4")
+            _files.write_netcdf(forecasts, path)
         else:
             path = str(forecasts)
         return _core.export_forecasts(path, "" if climada is None else str(climada),
@@ -243,7 +243,7 @@ def _write_whole(ds, path, encoding):
     directory = os.path.dirname(os.path.abspath(path))
     tmp = os.path.join(directory, f".{os.path.basename(path)}.{os.getpid()}.tmp")
     try:
-        ds.to_netcdf(tmp, format="NETCDF4", engine="netcdf4", encoding=encoding)
+        _files.write_netcdf(ds, tmp, encoding=encoding)
         os.replace(tmp, path)
     except BaseException:
         if os.path.exists(tmp):
@@ -262,7 +262,7 @@ def _forecast_file(catalog, grids, threads, start, stop, progress, members=0, se
     with tempfile.TemporaryDirectory(prefix="tarvo-") as tmp:
         if isinstance(catalog, xr.Dataset):
             shown, path = catalog.encoding.get("source", "catalog"), os.path.join(tmp, "catalog.nc")
-            catalog.to_netcdf(path, format="NETCDF4", engine="netcdf4")
+            _files.write_netcdf(catalog, path)
         else:
             shown = path = str(catalog)
         out = os.path.join(tmp, "forecasts.nc")
@@ -277,9 +277,13 @@ def _forecast_file(catalog, grids, threads, start, stop, progress, members=0, se
                                         update if bar else None,
                                         f"tarvo.forecast_catalog({shown!r}) from Python", members, seed, spreads)
         except InputError as e:
-            if path == shown:
+            message = str(e)
+            if message.startswith(tmp):
+                message += (f" ({tmp} holds tarvo's temporary files: TMPDIR, here {tempfile.gettempdir()}, "
+                            "says where they go)")
+            if path == shown and message == str(e):
                 raise
-            raise InputError(str(e).replace(path, shown), shown) from None
+            raise InputError(message.replace(path, shown), shown) from None
         finally:
             if bar:
                 bar.close()

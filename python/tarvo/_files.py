@@ -6,6 +6,23 @@ import tempfile
 
 import xarray as xr
 
+from ._errors import InputError
+
+
+def write_netcdf(ds, path, **kwargs):
+    """``ds.to_netcdf(path)`` as NetCDF-4; a failure (a full disk, a file size
+    limit, a folder that cannot be written) an :class:`InputError` naming the
+    file. HDF5 1.10 may keep a file whose close failed with its memory freed
+    and close it again at the interpreter's exit, a crash: after a failure the
+    process ends at its exit before HDF5's shutdown (its status kept)."""
+    try:
+        ds.to_netcdf(path, format="NETCDF4", engine="netcdf4", **kwargs)
+    except (OSError, RuntimeError) as e:
+        from . import _core
+
+        _core.guard_hdf5_shutdown()
+        raise InputError(f"{os.fspath(path)}: cannot write: {e}", os.fspath(path)) from None
+
 
 @contextlib.contextmanager
 def as_paths(items, tmp, stem):
@@ -15,7 +32,7 @@ def as_paths(items, tmp, stem):
     for i, item in enumerate([items] if single else list(items)):
         if isinstance(item, xr.Dataset):
             path = os.path.join(tmp, f"{stem}{i}.nc")
-            item.to_netcdf(path, format="NETCDF4", engine="netcdf4")
+            write_netcdf(item, path)
             paths.append(path)
         else:
             paths.append(os.fspath(item))

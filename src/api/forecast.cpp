@@ -4,6 +4,7 @@
 #include <memory>
 
 #include "api/tarvo.hpp"
+#include "output/netcdf_file.hpp"
 #include "input/text_file.hpp"
 #include "output/format.hpp"
 #include "output/progress.hpp"
@@ -76,6 +77,7 @@ OceanGrids load_grids(const std::string& data_dir) { return read_climatology(dat
 std::string read_text_file(const std::string& path) { return read_whole_file(path, path); }
 
 void write_text_file(const std::string& path, const std::string& text) { write_file_whole(path, text); }
+void guard_hdf5_shutdown() { keep_hdf5_from_closing_again(); }
 
 std::string step_path_name() { return default_step_path().name; }
 

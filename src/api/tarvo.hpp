@@ -70,6 +70,11 @@ std::string read_text_file(const std::string& path);
 // A text file written whole or not at all (a temporary file beside it,
 // renamed over it when complete); InputError names it.
 void write_text_file(const std::string& path, const std::string& text);
+// After a NetCDF-4 file written by another library (netCDF4-python) failed:
+// HDF5 1.10 may keep a file whose close failed, its memory freed, and close
+// it again at the process's exit. This ends the process at its exit before
+// HDF5's shutdown (its output flushed, its exit status kept).
+void guard_hdf5_shutdown();
 
 // The instruction-set path the time step runs on in this process ("avx512",
 // "avx2", "sse", "scalar"), and what TARVO_SIMD asks for that this CPU cannot

@@ -1,7 +1,8 @@
 #pragma once
 // A new NetCDF-4 file, written to a temporary file beside its place and
 // renamed over it by finish(): whole or not at all. Every fault throws
-// InputError naming the file.
+// InputError naming the file; a file given up (a fault, an error unwinding)
+// is closed so that no fault of the disk can leave it half closed in HDF5.
 #include <cstddef>
 #include <string>
 #include <vector>
@@ -9,6 +10,10 @@
 #include <netcdf.h>
 
 namespace tarvo {
+
+// Ends the process at its exit before HDF5's shutdown: for a file whose
+// close failed all the same (netcdf_file.cpp says why).
+void keep_hdf5_from_closing_again();
 
 class NetcdfFile {
  public:
@@ -41,6 +46,10 @@ class NetcdfFile {
   void finish();
 
  private:
+  // The file closed after its data are on disk; a fault there gives it up.
+  void close_synced(const char* what);
+  // Closed without its contents, whatever the disk says; the temporary removed.
+  void give_up();
   std::string path_, tmp_;
   int ncid_ = -1;
 };

@@ -3,7 +3,10 @@
 // that a run that dies can be resumed; the parts are joined into the one
 // forecast file at the end, written whole or not at all, and the files for
 // CLIMADA and ATCF are made from it.
+#include <signal.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <atomic>
 #include <cstdio>
@@ -137,6 +140,70 @@ StoredForecast stored_member_forecast(const CatalogStorm& storm, std::size_t ind
   return f;
 }
 
+// Why a part an earlier run kept cannot be taken up (empty: it can): it
+// cannot be read, or it is not storms first .. first + count - 1 of this
+// catalog, or not of this run's ensemble.
+std::string unusable_part(const std::string& part, const CatalogReader& reader, std::size_t first, std::size_t count,
+                          const EnsembleLayout& layout) {
+  ForecastIndex kept;
+  try {
+    kept = read_forecast_index(part);
+  } catch (const InputError& e) {
+    return e.what();
+  }
+  const std::vector<std::string> sids = reader.sids(first, count);
+  bool same = kept.catalog_storms == reader.storms() && kept.storm.size() == count;
+  for (std::size_t i = 0; same && i < count; ++i)
+    same = kept.storm[i] == static_cast<long long>(first + i) && kept.sid[i] == sids[i];
+  if (!same)
+    return "its storms are not storms " + std::to_string(first) + " to " + std::to_string(first + count - 1) + " of " +
+           reader.path();
+  if (kept.ensemble.members != layout.members ||
+      (layout.members > 0 && (kept.ensemble.seed != layout.seed || kept.ensemble.spreads != layout.spreads)))
+    return "it holds " + (kept.ensemble.members > 0 ? "an ensemble of " + std::to_string(kept.ensemble.members) +
+                                                          " members (seed " + std::to_string(kept.ensemble.seed) +
+                                                          ", spreads " + kept.ensemble.spreads + ")"
+                                                    : std::string("no ensemble")) +
+           ", not this run's";
+  return "";
+}
+
+// The temporary files of a run that was killed (NAME.tmpPID, PID no longer
+// running) beside `out` and in its parts folder: never under a final name,
+// but no use to anyone.
+void remove_left_behind(const std::string& out, const std::string& parts_dir) {
+  auto stale = [](const std::string& name, const std::string& stem) {
+    if (name.size() <= stem.size() + 4 || name.compare(0, stem.size() + 4, stem + ".tmp") != 0) return false;
+    const std::string digits = name.substr(stem.size() + 4);
+    if (digits.find_first_not_of("0123456789") != std::string::npos || digits.size() > 9) return false;
+    return ::kill(static_cast<pid_t>(std::stol(digits)), 0) != 0 && errno == ESRCH;
+  };
+  std::error_code error;
+  const fs::path target(out);
+  const fs::path dir = target.has_parent_path() ? target.parent_path() : fs::path(".");
+  for (const fs::directory_entry& e : fs::directory_iterator(dir, error))
+    if (stale(e.path().filename().string(), target.filename().string())) fs::remove(e.path(), error);
+  for (const fs::directory_entry& e : fs::directory_iterator(parts_dir, error)) {
+    const std::string name = e.path().filename().string();
+    const std::size_t tmp = name.find(".nc.tmp");
+    if (tmp != std::string::npos && stale(name, name.substr(0, tmp + 3))) fs::remove(e.path(), error);
+  }
+}
+
+// A part renamed beside the forecast file, OUT.chunk-NNNNNNNNN.nc.damaged (a
+// number added when that name is taken); where it went.
+std::string set_aside(const std::string& part, const std::string& out) {
+  const std::string base = out + "." + fs::path(part).filename().string() + ".damaged";
+  std::string target = base;
+  for (int k = 1; fs::exists(target); ++k) target = base + "." + std::to_string(k);
+  std::error_code error;
+  fs::rename(part, target, error);
+  if (error)
+    throw InputError(part, 0, "cannot be used and cannot be set aside as " + target + ": " + error.message() +
+                                  " (move it away, then run again with --resume)");
+  return target;
+}
+
 }  // namespace
 
 std::vector<CatalogStorm> read_catalog(const std::string& path) {
@@ -191,6 +258,7 @@ CatalogSummary run_catalog(const std::string& in, const std::string& out, const 
     check_adecks(reader, begin, end);
   }
   make_directory(parts_dir);
+  if (options.resume) remove_left_behind(out, parts_dir);
 
   std::vector<std::string> parts;
   int done = 0;
@@ -210,18 +278,15 @@ CatalogSummary run_catalog(const std::string& in, const std::string& out, const 
     const std::string part = parts_dir + name;
     parts.push_back(part);
     if (options.resume && fs::exists(part)) {
-      const ForecastIndex kept = read_forecast_index(part);
-      const std::vector<std::string> sids = reader.sids(first, count);
-      bool same = kept.catalog_storms == n && kept.storm.size() == count;
-      for (std::size_t i = 0; same && i < count; ++i)
-        same = kept.storm[i] == static_cast<long long>(first + i) && kept.sid[i] == sids[i];
-      if (!same)
-        throw InputError(part, 0, "is not a chunk of " + in + " (its storms differ): remove " + parts_dir +
-                                      " to start again");
-      for (std::size_t i = 0; i < count; ++i) tally(kept.sid[i], kept.status[i]);
-      summary.resumed += static_cast<int>(count);
-      if (on_progress) on_progress(done, summary.failed, summary.storms);
-      continue;
+      const std::string why = unusable_part(part, reader, first, count, layout);
+      if (why.empty()) {
+        const ForecastIndex kept = read_forecast_index(part);
+        for (std::size_t i = 0; i < count; ++i) tally(kept.sid[i], kept.status[i]);
+        summary.resumed += static_cast<int>(count);
+        if (on_progress) on_progress(done, summary.failed, summary.storms);
+        continue;
+      }
+      summary.set_aside.push_back(set_aside(part, out) + ": " + why);  // and its storms forecast again
     }
     const std::vector<CatalogStorm> storms = reader.read(first, count);
     std::vector<Forecast> forecasts;

@@ -42,6 +42,10 @@ void date_of_hours_since_1970(long long hours, int& year, int& month, int& day, 
 struct CatalogSummary {
   int storms = 0, stopped = 0, failed = 0;
   int resumed = 0;  // storms whose results an earlier run had kept
+  // Parts an earlier run had kept that could not be taken (unreadable, or
+  // not this catalog's or this run's): "where they were set aside: why";
+  // their storms were forecast again.
+  std::vector<std::string> set_aside;
   std::vector<std::string> failures;  // "sid: reason"
   ForecastOutputsSummary outputs;     // what went into the CLIMADA files and a-decks
 };
@@ -62,7 +66,9 @@ struct CatalogOptions {
 // whole or not at all. Finished chunks are kept in `out`.parts/ until the end,
 // and options.resume takes them up after a run that did not end. A storm that
 // fails is recorded in its status. on_progress(done, failed, total) after each
-// chunk. A-decks join the forecasts of every share of a storm, so a share
+// chunk. A kept part that cannot be taken is renamed beside `out`
+// (OUT.chunk-NNNNNNNNN.nc.damaged) and its storms forecast again. A-decks
+// join the forecasts of every share of a storm, so a share
 // cannot write them: InputError says to make them when the shares are merged.
 CatalogSummary run_catalog(const std::string& in, const std::string& out, const OceanGrids& grids,
                            const CatalogOptions& options, const std::function<void(int, int, int)>& on_progress);

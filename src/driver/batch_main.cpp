@@ -110,6 +110,10 @@ int run_catalog_main(const std::string& in, const std::string& out, const std::s
         in, out, grids, options, [&](int done, int failed, int total) { bar.show(done, failed, total); });
     bar.close();
     for (const std::string& f : s.failures) std::printf("failed  %s\n", f.c_str());
+    for (const std::string& a : s.set_aside)
+      std::printf("set aside  %s: its storms were forecast again\n", a.c_str());
+    if (!s.set_aside.empty())
+      std::printf("%zu parts of the run before could not be taken up and were set aside\n", s.set_aside.size());
     const int k = options.shard_k, n = options.shard_n;
     std::printf("%d storms%s: %d finished, %d stopped early, %d failed in %.2f s (%d threads%s) -> %s\n", s.storms,
                 n > 1 ? (" (share " + std::to_string(k) + " of " + std::to_string(n) + ")").c_str() : "",

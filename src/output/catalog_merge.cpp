@@ -89,7 +89,9 @@ std::string sid_at(const std::string& path, std::size_t row) {
 
 ForecastIndex read_forecast_index(const std::string& path) {
   const OpenFile file(path);
-  return index_of(file.id, path, true);
+  ForecastIndex f = index_of(file.id, path, true);
+  f.ensemble = ensemble_layout_of(file.id);
+  return f;
 }
 
 void merge_forecasts(const std::vector<std::string>& parts, const std::string& out, const std::string& command) {

@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "output/catalog_output.hpp"
+
 namespace tarvo {
 
 // What a forecast file holds: the size of its catalog, and per row the
@@ -13,6 +15,7 @@ struct ForecastIndex {
   std::size_t catalog_storms = 0, steps = 0;
   std::vector<long long> storm;
   std::vector<std::string> sid, status;
+  EnsembleLayout ensemble;  // its members, seed and spreads (none: members 0)
 };
 
 // InputError names the file when it is not a readable tarvo forecast file.

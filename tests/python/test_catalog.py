@@ -270,11 +270,18 @@ def test_resume_after_sigkill_finishes_only_the_rest(cases, world, tmp_path):
     assert f"{2 * kept} storms kept from the run before" in r.stdout
     assert same_but_history(out, whole)  # every value and attribute but when and by what it was made
     assert not parts.exists()
-    # A file in the folder that is not this catalog's chunk is not taken for one.
+    # A file in the folder that is not this catalog's chunk is not taken for one: it is set
+    # aside beside the output and its storms are forecast again.
     parts.mkdir()
     (parts / "chunk-000000000.nc").write_bytes(whole.read_bytes())
+    out.unlink()
     r = run_batch(*args, "--out", out, "--resume")
-    assert r.returncode == 2 and "chunk-000000000.nc: is not a chunk of" in r.stderr, r.stderr
+    assert r.returncode == 0, r.stderr
+    aside = tmp_path / "out.nc.chunk-000000000.nc.damaged"
+    assert f"set aside  {aside}: its storms are not storms 0 to 1 of {path}" in r.stdout, r.stdout
+    assert "1 parts of the run before could not be taken up" in r.stdout
+    assert aside.read_bytes() == whole.read_bytes()
+    assert same_but_history(out, whole)
 
 
 def test_a_catalog_beyond_one_reading_of_the_file(cases, tmp_path):

@@ -167,7 +167,8 @@ TEST(BestTrackFormat, TheFormatIsTakenFromTheFile) {
   EXPECT_EQ(detect_best_track_format(fixture("bdeck_good.dat")), BestTrackFormat::atcf);
   EXPECT_EQ(failure([] { detect_best_track_format(fixture("params_good.in")); }),
             fixture("params_good.in") +
-                ": neither NetCDF nor a HURDAT2 or ATCF text: give --format ibtracs|hurdat2|atcf|cf");
+                ": neither NetCDF nor a HURDAT2, ATCF or STORM text: give --format "
+                "ibtracs|hurdat2|atcf|cf|climada|storm, or --format csv with --columns");
   EXPECT_NE(failure([] { detect_best_track_format(fixture("no_such_file")); }).find("cannot open"), std::string::npos);
   BestTrackFormat f;
   EXPECT_TRUE(parse_best_track_format("bdeck", f) && f == BestTrackFormat::atcf);

@@ -328,7 +328,20 @@ bool write_era5(const std::string& dir, const Atmosphere& air, double from_hours
 // A monthly climatology in CMIP's layout: one file, plev in Pa, latitudes
 // from south to north, 0..360 E, tos in degrees Celsius, psl in Pa, a
 // calendar of 365 days.
-bool write_cmip_climatology(const std::string& path, const Atmosphere& air) {
+// A warmer climate of the made-up world: `surface_k` at the sea and the
+// surface, more aloft as a moist adiabat has it (twice that at 300 hPa,
+// back to it at 100 hPa), the specific humidity 7 % higher a kelvin of
+// warming (its relative humidity about kept).
+struct Warming {
+  double surface_k = 0.0;
+  double at(double p_hpa) const {
+    const double x = p_hpa >= 300.0 ? (1000.0 - p_hpa) / 700.0 : std::fmax(0.0, (p_hpa - 100.0) / 200.0);
+    return surface_k * (1.0 + x);
+  }
+  double humidity_factor(double p_hpa) const { return std::pow(1.07, at(p_hpa)); }
+};
+
+bool write_cmip_climatology(const std::string& path, const Atmosphere& air, const Warming& warming = {}) {
   const std::vector<double> levels = {100000, 92500, 85000, 70000, 60000, 50000, 40000, 30000, 25000, 20000, 15000, 10000, 7000, 5000};
   std::vector<double> lats, lons;
   for (double la = -88.0; la <= 88.001; la += 4.0) lats.push_back(la);
@@ -387,11 +400,11 @@ bool write_cmip_climatology(const std::string& path, const Atmosphere& air) {
             const double p = levels[l] / 100.0, la = lats[j], lo = lons[i], h = 0.0;
             double x = 0.0;
             switch (k) {
-              case 0: x = air.temperature_k(p, la, lo) - 1.0 + season; break;
-              case 1: x = air.specific_humidity(p, la); break;
+              case 0: x = air.temperature_k(p, la, lo) - 1.0 + season + warming.at(p); break;
+              case 1: x = air.specific_humidity(p, la) * warming.humidity_factor(p); break;
               case 2: x = air.u_ms(p, la, lo, h); break;
               case 3: x = air.v_ms(p, la, lo, h); break;
-              case 4: x = air.sea_c(la, lo) - 1.0 + season; break;
+              case 4: x = air.sea_c(la, lo) - 1.0 + season + warming.surface_k; break;
               default: x = 100.0 * air.msl_hpa(la, lo, h); break;
             }
             if (std::isfinite(x)) slab[(l * ny + j) * nx + i] = static_cast<float>(x);
@@ -617,6 +630,134 @@ int write_season(const std::string& dir, const World& world, std::uint64_t seed,
   return 0;
 }
 
+// ------------------------------------------------------------ a risk set
+
+// A track as CLIMADA's TCTracks.write_netcdf writes it (xarray's encoding):
+// dimension time; time int64 in hours since the first, lat and lon (-180..180)
+// doubles with a NaN fill, the series as doubles with "coordinates", basin
+// strings; the per-track items as attributes.
+bool write_climada_track(const std::string& path, const std::string& sid, const std::string& name, int orig,
+                         double id_no, double first_hours, const std::vector<Fix>& fixes) {
+  int nc = -1;
+  if (!nc_ok(nc_create(path.c_str(), NC_NETCDF4 | NC_CLOBBER, &nc), path)) return false;
+  const std::size_t n = fixes.size();
+  int dt;
+  nc_def_dim(nc, "time", n, &dt);
+  auto text = [&](int v, const char* key, const std::string& value) { nc_put_att_text(nc, v, key, value.size(), value.c_str()); };
+  const double nan = std::nan("");
+  auto series = [&](const char* key, bool coordinates) {
+    int v;
+    nc_def_var(nc, key, NC_DOUBLE, 1, &dt, &v);
+    nc_put_att_double(nc, v, "_FillValue", NC_DOUBLE, 1, &nan);
+    if (coordinates) text(v, "coordinates", "lat lon");
+    return v;
+  };
+  const int v_step = series("time_step", true), v_rmw = series("radius_max_wind", true),
+            v_wind = series("max_sustained_wind", true), v_pres = series("central_pressure", true),
+            v_env = series("environmental_pressure", true);
+  int v_basin, v_time;
+  nc_def_var(nc, "basin", NC_STRING, 1, &dt, &v_basin);
+  text(v_basin, "coordinates", "lat lon");
+  nc_def_var(nc, "time", NC_INT64, 1, &dt, &v_time);
+  int y, m, d, h;
+  tarvo::date_of_hours_since_1970(static_cast<long long>(first_hours), y, m, d, h);
+  char units[64];
+  std::snprintf(units, sizeof units, "hours since %04d-%02d-%02d %02d:00:00", y, m, d, h);
+  text(v_time, "units", units);
+  text(v_time, "calendar", "proleptic_gregorian");
+  const int v_lat = series("lat", false), v_lon = series("lon", false);
+  text(NC_GLOBAL, "max_sustained_wind_unit", "kn");
+  text(NC_GLOBAL, "central_pressure_unit", "mb");
+  text(NC_GLOBAL, "name", name);
+  text(NC_GLOBAL, "sid", sid);
+  const long long flag = orig;
+  nc_put_att_longlong(nc, NC_GLOBAL, "orig_event_flag", NC_INT64, 1, &flag);
+  text(NC_GLOBAL, "data_provider", "tarvo-synth (made up, not real data)");
+  if (orig) {
+    const long long id = static_cast<long long>(id_no);
+    nc_put_att_longlong(nc, NC_GLOBAL, "id_no", NC_INT64, 1, &id);
+  } else {
+    nc_put_att_double(nc, NC_GLOBAL, "id_no", NC_DOUBLE, 1, &id_no);
+  }
+  double peak = 0.0;
+  for (const Fix& f : fixes) peak = std::fmax(peak, f.wind);
+  const long long category = peak >= 137 ? 5 : peak >= 113 ? 4 : peak >= 96 ? 3 : peak >= 83 ? 2 : peak >= 64 ? 1
+                             : peak >= 34 ? 0 : -1;
+  nc_put_att_longlong(nc, NC_GLOBAL, "category", NC_INT64, 1, &category);
+  if (!nc_ok(nc_enddef(nc), path)) return false;
+  std::vector<double> step(n), rmw(n, 30.0), wind(n), pres(n), env(n, 1010.0), lat(n), lon(n);
+  std::vector<long long> time(n);
+  std::vector<const char*> basin(n, "NA");
+  for (std::size_t k = 0; k < n; ++k) {
+    const Fix& f = fixes[k];
+    step[k] = k + 1 < n ? fixes[k + 1].t - f.t : (n > 1 ? f.t - fixes[k - 1].t : 6.0);
+    wind[k] = std::round(f.wind);
+    pres[k] = std::round(1010.0 - std::pow(std::fmax(wind[k], 15.0) / 6.7, 1.0 / 0.644));
+    lat[k] = f.lat;
+    lon[k] = f.lon > 180.0 ? f.lon - 360.0 : f.lon;
+    time[k] = f.t - fixes.front().t;
+  }
+  nc_put_var_double(nc, v_step, step.data());
+  nc_put_var_double(nc, v_rmw, rmw.data());
+  nc_put_var_double(nc, v_wind, wind.data());
+  nc_put_var_double(nc, v_pres, pres.data());
+  nc_put_var_double(nc, v_env, env.data());
+  nc_put_var_string(nc, v_basin, basin.data());
+  nc_put_var_longlong(nc, v_time, time.data());
+  nc_put_var_double(nc, v_lat, lat.data());
+  nc_put_var_double(nc, v_lon, lon.data());
+  return nc_ok(nc_close(nc), path);
+}
+
+// A set of synthetic storms as a risk study has them, in CLIMADA's layout
+// of a file a track (DIR/climada/<sid>.nc: originals and the members
+// CLIMADA's calc_perturbed_trajectories makes of them, sid <sid>_genK,
+// orig_event_flag 0, id_no plus K/100), and the environment of two
+// climates as CMIP-layout monthly climatologies (DIR/fields/present.nc, and
+// future.nc 2 K warmer at the surface, more aloft).
+int write_risk_set(const std::string& dir, const World& world, std::uint64_t seed, int storms) {
+  const Atmosphere air{world};
+  const std::string folder = dir + "/climada", fields = dir + "/fields";
+  if (!make_dir(folder) || !make_dir(fields)) {
+    std::fprintf(stderr, "tarvo-synth: cannot create %s\n", folder.c_str());
+    return 2;
+  }
+  constexpr int members = 3;  // perturbed tracks of each original
+  int written = 0;
+  for (int k = 0; written < storms; ++k) {
+    Random rnd{seed * 1000 + static_cast<std::uint64_t>(k)};
+    const Storm s = make_storm(rnd, world);
+    std::vector<Fix> fixes;
+    for (const Fix& f : s.fixes)
+      if (f.t <= 72) fixes.push_back(f);  // a day of history, three days after
+    const double first = static_cast<double>(tarvo::hours_since_1970(2001, s.month, s.day, s.hour)) + fixes.front().t;
+    char sid[32];
+    std::snprintf(sid, sizeof sid, "SYN%04d", k + 1);
+    if (!write_climada_track(folder + "/" + sid + ".nc", sid, sid, 1, k + 1, first, fixes)) return 2;
+    ++written;
+    for (int g = 1; g <= members && written < storms; ++g) {
+      // CLIMADA's perturbation: the same storm displaced by a random walk.
+      std::vector<Fix> moved = fixes;
+      double dlat = rnd.uniform(-0.5, 0.5), dlon = rnd.uniform(-0.5, 0.5);
+      for (Fix& f : moved) {
+        dlat += rnd.uniform(-0.15, 0.15);
+        dlon += rnd.uniform(-0.15, 0.15);
+        f.lat += dlat;
+        f.lon += dlon;
+      }
+      const std::string member = std::string(sid) + "_gen" + std::to_string(g);
+      if (!write_climada_track(folder + "/" + member + ".nc", member, member, 0, k + 1 + g / 100.0, first, moved))
+        return 2;
+      ++written;
+    }
+  }
+  if (!write_cmip_climatology(fields + "/present.nc", air) ||
+      !write_cmip_climatology(fields + "/future.nc", air, Warming{2.0}))
+    return 2;
+  std::printf("%d tracks in %s, two climates in %s\n", written, folder.c_str(), fields.c_str());
+  return 0;
+}
+
 }  // namespace
 
 // ------------------------------------------------------ forecast cycles
@@ -794,7 +935,7 @@ int write_forecast_case(const std::string& dir, const World& world, std::uint64_
 
 int main(int argc, char** argv) {
   std::uint64_t seed = 1;
-  bool grids = true, season = false, monthly = false, public_layouts = false, forecast = false;
+  bool grids = true, season = false, monthly = false, public_layouts = false, forecast = false, risk = false;
   int cycles = 3;
   int storms = 5;
   std::string dir;
@@ -812,19 +953,21 @@ int main(int argc, char** argv) {
       public_layouts = true;
     } else if (arg == "--forecast") {
       forecast = true;
+    } else if (arg == "--risk") {
+      risk = true;
     } else if (arg == "--cycles" && a + 1 < argc) {
       cycles = std::max(1, std::min(40, std::atoi(argv[++a])));
     } else if (arg == "--storms" && a + 1 < argc) {
-      storms = std::max(1, std::min(99, std::atoi(argv[++a])));
+      storms = std::max(1, std::min(100000, std::atoi(argv[++a])));
     } else if (!arg.empty() && arg[0] != '-' && dir.empty()) {
       dir = arg;
     } else {
-      std::fprintf(stderr, "usage: tarvo-synth [--seed N] [--no-grids] [--public-layouts] [--season [--storms N] [--monthly]] [--forecast [--cycles N]] DIR\n");
+      std::fprintf(stderr, "usage: tarvo-synth [--seed N] [--no-grids] [--public-layouts] [--season [--storms N] [--monthly]] [--forecast [--cycles N]] [--risk [--storms N]] DIR\n");
       return 2;
     }
   }
   if (dir.empty()) {
-    std::fprintf(stderr, "usage: tarvo-synth [--seed N] [--no-grids] [--public-layouts] [--season [--storms N] [--monthly]] [--forecast [--cycles N]] DIR\n");
+    std::fprintf(stderr, "usage: tarvo-synth [--seed N] [--no-grids] [--public-layouts] [--season [--storms N] [--monthly]] [--forecast [--cycles N]] [--risk [--storms N]] DIR\n");
     return 2;
   }
   Random world_rnd{12345};  // one world for every seed: cases can share their grids
@@ -854,7 +997,8 @@ int main(int argc, char** argv) {
   }
   if (public_layouts && !write_public_layouts(dir + "/sources", world)) return 2;
 
-  if (season) return write_season(dir, world, seed, storms, monthly);
+  if (season) return write_season(dir, world, seed, std::min(storms, 99), monthly);
+  if (risk) return write_risk_set(dir, world, seed, storms);
   if (forecast) return write_forecast_case(dir, world, seed, cycles);
   const Storm storm = make_storm(rnd, world);
   std::string track = "Synthetic storm, seed " + std::to_string(seed) + " -- made by tarvo-synth\n";

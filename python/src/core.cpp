@@ -238,6 +238,8 @@ py::dict best_track_fields(const tarvo::BestTrack& t) {
   d["year"] = t.year;
   d["cyclone_number"] = t.cyclone_number;
   d["wind_source"] = t.wind_source;
+  d["orig_event_flag"] = t.orig_event_flag;
+  d["climada_id_no"] = t.climada_id_no;
   d["hours"] = hours;
   d["lat"] = lat;
   d["lon"] = lon;
@@ -260,6 +262,8 @@ tarvo::BestTrack best_track_of(const py::dict& d) {
   t.year = d["year"].cast<int>();
   t.cyclone_number = d["cyclone_number"].cast<int>();
   t.wind_source = d["wind_source"].cast<std::string>();
+  if (d.contains("orig_event_flag")) t.orig_event_flag = d["orig_event_flag"].cast<int>();
+  if (d.contains("climada_id_no")) t.climada_id_no = d["climada_id_no"].cast<double>();
   const Doubles hours = d["hours"].cast<Doubles>();
   const Floats lat = d["lat"].cast<Floats>(), lon = d["lon"].cast<Floats>(), wind = d["wind"].cast<Floats>(),
                pressure = d["pressure"].cast<Floats>();
@@ -356,6 +360,9 @@ PYBIND11_MODULE(_core, m) {
 
   m.def("version", [] { return std::string(tarvo::version()); });
   m.def("tarvo_basin", [](const std::string& code) { return tarvo::tarvo_basin(code); });
+  m.def("knots_per_unit", [](const std::string& unit) {
+    return tarvo::knots_per_wind_unit(unit);
+  });
   m.def("step_path", [] { return tarvo::step_path_name(); });
   m.def("history_line", [](const std::string& call) { return tarvo::history_line(call); });
 
@@ -534,15 +541,17 @@ PYBIND11_MODULE(_core, m) {
 
   m.def("category_of", [](float peak_kt) { return tarvo::category_of(peak_kt); });
 
+
   // ---- real storms in ----
 
   m.def("read_tracks", [](const std::string& path, const std::string& format, const std::string& basin, int season,
-                          const std::string& storm, const std::string& wind) {
+                          const std::string& storm, const std::string& wind, const std::string& columns) {
     tarvo::BestTrackSelection sel;
     sel.basin = basin;
     sel.season = season;
     sel.storm = storm;
     sel.wind = wind;
+    sel.columns = columns;
     std::vector<tarvo::BestTrack> tracks;
     {
       py::gil_scoped_release free;

@@ -21,11 +21,11 @@ from ._catalog import (category_of, export_forecasts, forecast_catalog, read_cat
 __all__ += ["category_of", "export_forecasts", "forecast_catalog", "read_catalog", "to_climada", "write_catalog"]
 
 from ._environment import environment, potential_intensity  # noqa: E402
-from ._tracks_in import hindcast_starts, read_tracks  # noqa: E402
+from ._tracks_in import from_climada, hindcast_starts, read_tracks  # noqa: E402
 from ._verify import verify  # noqa: E402
 from ._grids import build_grids, check_grids  # noqa: E402
 
-__all__ += ["build_grids", "check_grids", "environment", "hindcast_starts", "potential_intensity", "read_tracks",
-            "verify"]
+__all__ += ["build_grids", "check_grids", "environment", "from_climada", "hindcast_starts",
+            "potential_intensity", "read_tracks", "verify"]
 
 __version__ = _core.version()  #: "0.9.0", with "+g" and the commit of the build

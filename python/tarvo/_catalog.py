@@ -145,8 +145,10 @@ def to_climada(ds):
     ``basin`` CLIMADA's code a sample (``NA``, ``EP``, ``WP``, ``NI``, ``SI``,
     ``SP``, ``SA``, as ``<U2``), tarvo's own in the attribute
     ``tarvo_basin``; longitudes in -180..180 (continuous for a track that
-    crosses 180 degrees); ``orig_event_flag`` True (a model's own track, as
-    CLIMADA marks the tracks it reads); the per-storm items as attributes. The
+    crosses 180 degrees); ``orig_event_flag`` and ``id_no`` those of the
+    CLIMADA track a storm was made from (a synthetic track stays synthetic),
+    else True (a model's own track, as CLIMADA marks the tracks it reads) and
+    the storm's place in the catalog plus one; the per-storm items as attributes. The
     same tracks as ``tarvo-batch --climada`` files (docs/climada.md); pass them
     to ``climada.hazard.TCTracks(data=...)``. Storms without samples (failed or
     stopped early) are left out: their status is in ``ds``."""
@@ -171,10 +173,17 @@ def to_climada(ds):
         one.attrs = {"max_sustained_wind_unit": "kn", "central_pressure_unit": "mb",
                      "name": str(s["name"].values), "sid": str(s["sid"].values),
                      "data_provider": "tarvo", "tarvo_basin": tarvo_basin, "status": str(s["status"].values),
-                     "orig_event_flag": True, "id_no": int(s["id_no"].values),
+                     "orig_event_flag": bool(s["orig_event_flag"].values), "id_no": _climada_id(s),
                      "category": int(s["category"].values)}
         out.append(one)
     return out
+
+
+def _climada_id(s):
+    """CLIMADA's id_no of a storm of a forecast Dataset: the one it came with, else its place plus one."""
+    if "climada_id_no" in s and np.isfinite(s["climada_id_no"].values):
+        return float(s["climada_id_no"].values)
+    return int(s["id_no"].values)
 
 
 def export_forecasts(forecasts, climada=None, climada_hdf5=None, atcf=None, atcf_step=6, atcf_max_tau=240):

@@ -27,7 +27,7 @@ _PER_FIX = {  # name: units, long name
 
 def environment(tracks, fields, ckcd=0.9, ascent="reversible", dissipative_heating=True, wind_reduction=0.8,
                 ptop=50.0, missing="fail", annulus=(200.0, 800.0), shear_levels=(200.0, 850.0), mid_level=600.0,
-                parcel="first"):
+                parcel="first", *, climatology: bool = False, period=None):
     """The environment along tracks: at every fix the potential intensity
     (``vpot``), the shear, and the temperature and relative humidity of the
     middle level, from gridded fields.
@@ -61,6 +61,13 @@ def environment(tracks, fields, ckcd=0.9, ascent="reversible", dissipative_heati
         The upper and lower level (hPa) of the shear.
     mid_level : float
         The level (hPa) of ``t600`` and ``rh600``.
+    climatology : bool
+        Take monthly fields as a 12-month climatology whatever the tracks'
+        years (synthetic tracks: their years mean nothing to a reanalysis);
+        the catalog says so.
+    period : (int, int), optional
+        With a monthly series: each calendar month the mean of these years
+        (1991, 2020); implies ``climatology``.
 
     Returns
     -------
@@ -72,6 +79,16 @@ def environment(tracks, fields, ckcd=0.9, ascent="reversible", dissipative_heati
     """
     options = _options(ckcd, ascent, dissipative_heating, wind_reduction, ptop, missing, annulus, shear_levels,
                        mid_level, parcel)
+    if period is not None:
+        try:
+            first, last = (int(y) for y in period)
+        except (TypeError, ValueError):
+            raise TypeError(f"environment: period is two years, (1991, 2020), not {period!r}") from None
+        if not 1 <= first <= last <= 9999:
+            raise InputError(f"environment: period {first}-{last} is not two years in order")
+        options += f",climatology={first}-{last}"
+    elif climatology:
+        options += ",climatology=yes"
     with _files.scratch() as tmp:
         if not isinstance(tracks, (xr.Dataset, str)) and not hasattr(tracks, "__fspath__"):
             tracks = list(tracks)

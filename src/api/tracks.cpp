@@ -3,6 +3,7 @@
 
 #include <cmath>
 
+#include "input/cf.hpp"
 #include "output/provenance.hpp"
 #include "output/track_catalog.hpp"
 
@@ -34,12 +35,17 @@ void leave_out_without_pi(std::vector<CatalogStorm>& storms, EnvironmentReport& 
 
 }  // namespace
 
+double knots_per_wind_unit(const std::string& unit) {
+  double factor = 0.0;
+  return knots_per_unit(unit, factor) ? factor : 0.0;
+}
+
 std::vector<BestTrack> read_tracks(const std::string& path, const std::string& format,
                                    const BestTrackSelection& selection) {
   BestTrackFormat f = BestTrackFormat::cf;
   if (format.empty()) f = detect_best_track_format(path);
   else if (!parse_best_track_format(format, f))
-    throw InputError(path, 0, "the format is ibtracs, hurdat2, atcf or cf, not '" + format + "'");
+    throw InputError(path, 0, "the format is ibtracs, hurdat2, atcf, cf, climada, storm or csv, not '" + format + "'");
   return read_best_tracks(path, f, selection);
 }
 
@@ -52,7 +58,7 @@ std::vector<std::pair<std::string, std::string>> environment_attributes(const En
 EnvironmentReport fill_storm_environment(std::vector<CatalogStorm>& storms, const std::vector<std::string>& field_files,
                                          const EnvironmentOptions& options,
                                          std::vector<std::vector<FixEnvironment>>* details, bool allow_without_pi) {
-  FieldSet fields(field_files);
+  FieldSet fields(field_files, std::size_t(1) << 30, options.times);
   std::string shown;
   for (const std::string& f : field_files) shown += (shown.empty() ? "" : " ") + f;
   return fill_environment(storms, fields, options, shown, details, allow_without_pi);

@@ -27,6 +27,10 @@
 namespace tarvo {
 
 // The best tracks of a file; `format` empty: found from the file.
+// Knots per unit of a wind speed's name ("kn", "m/s", "km/h", "mph", ...);
+// 0 when it is not one.
+double knots_per_wind_unit(const std::string& unit);
+
 std::vector<BestTrack> read_tracks(const std::string& path, const std::string& format,
                                    const BestTrackSelection& selection);
 

@@ -24,11 +24,13 @@ const char* usage =
     "       tarvo-catalog merge PART.nc... -o ALL.nc [OUTPUTS]\n"
     "       tarvo-catalog export FORECASTS.nc OUTPUTS\n"
     "       tarvo-catalog check TRACKS.nc\n"
-    "       tarvo-catalog import FILE... [--format ibtracs|hurdat2|atcf|cf] [--basin NA] [--season YYYY]\n"
+    "       tarvo-catalog import FILE... [--format ibtracs|hurdat2|atcf|cf|climada|storm|csv] [--columns MAP]\n"
+    "                     [--basin NA] [--season YYYY]\n"
     "                     [--storm SID] [--wind usa|wmo] [--starts RULE] [--history H] [--min-lead H]\n"
     "                     [--max-lead H] [--params FILE] [--env FIELDS.nc... [--env-options K=V,...]]\n"
     "                     -o TRACKS.nc\n"
-    "       tarvo-catalog env TRACKS.nc --env FIELDS.nc... [--env-options K=V,...] -o TRACKS-ENV.nc\n"
+    "       tarvo-catalog env TRACKS.nc --env FIELDS.nc... [--env-options K=V,...]\n"
+    "                     [--climatology [--period 1991-2020]] -o TRACKS-ENV.nc\n"
     "       tarvo-catalog --version\n"
     "  pack      case directories (params.in, track.in) into one catalog; a storm's\n"
     "            sid is its directory's name, its reference time in year YYYY\n"
@@ -38,7 +40,9 @@ const char* usage =
     "            one, every storm exactly once, in catalog order\n"
     "  export    the files for CLIMADA and ATCF made from a forecast file\n"
     "  check     reads every storm of a catalog and says what is wrong\n"
-    "  import    best tracks (IBTrACS NetCDF, HURDAT2, ATCF b-decks, CF trajectories) to a\n"
+    "  import    best tracks (IBTrACS NetCDF, HURDAT2, ATCF b-decks, CF trajectories) or\n"
+    "            synthetic ones (CLIMADA's write_hdf5 file or write_netcdf folder, STORM's\n"
+    "            text, a CSV with --columns sid=C,time=C,lat=C,lon=C,vmax=C,unit=kt, docs/risk.md) to a\n"
     "            catalog: the forecast starts of each storm (--starts every:6h for\n"
     "            hindcasts, first+24h (the default) once, or YYYYMMDDHH), each with --history\n"
     "            h of track before (24) and up to --max-lead h after (120; 0: to its end);\n"
@@ -50,7 +54,9 @@ const char* usage =
     "            names: t/ta, q/hus or r/hur, u/ua, v/va on pressure levels, sst/tos, msl/psl)\n"
     "            --env-options: ckcd=0.9, ascent=reversible|pseudo, dissipative=yes|no,\n"
     "            reduction=0.8, ptop=50, missing=fail|skip, parcel=first|above,\n"
-    "            annulus=200-800, shear=200-850, mid=600\n"
+    "            annulus=200-800, shear=200-850, mid=600; --climatology takes monthly\n"
+    "            fields as a 12-month climatology whatever the tracks' years (synthetic\n"
+    "            tracks), --period 1991-2020 each month the mean of those years\n"
     "  OUTPUTS: --climada DIR (a CLIMADA track file <sid>.nc a storm), --climada-hdf5\n"
     "  FILE (one file of all, for TCTracks.from_hdf5), --atcf DIR (a-decks, every\n"
     "  forecast of a storm joined into its one file) with --atcf-step H (default 6)\n"
@@ -171,10 +177,24 @@ int main(int argc, char** argv) {
       if (env_files.empty()) return fail("--env needs one or more field files");
       continue;
     }
+    if (arg == "--climatology") {  // monthly fields for any year (their years averaged: --period)
+      import.environment.times.climatology = true;
+      env_options = true;
+      continue;
+    }
+    if (arg == "--period") {
+      if (a + 1 >= argc) return fail("--period needs the years: --period 1991-2020");
+      const std::string v = argv[++a];
+      std::string why;
+      if (!tarvo::parse_environment_options("climatology=" + v, import.environment, why) || v == "yes" || v == "no")
+        return fail("--period takes the years to average, as 1991-2020, not '" + v + "'");
+      env_options = true;
+      continue;
+    }
     if (arg == "--format" || arg == "--basin" || arg == "--season" || arg == "--storm" || arg == "--wind" ||
         arg == "--starts" || arg == "--history" || arg == "--min-lead" || arg == "--max-lead" || arg == "--params" ||
         arg == "--env-options" || arg == "--track-from" || arg == "--tech" || arg == "--cycles" ||
-        arg == "--history-from") {
+        arg == "--history-from" || arg == "--columns") {
       if (a + 1 >= argc) return fail(arg + " needs a value\n" + usage);
       const std::string v = argv[++a];
       auto hours = [&](int& h, int lo) {
@@ -202,8 +222,11 @@ int main(int argc, char** argv) {
         import.cycles.history_from_carq = v == "carq";
       } else if (arg == "--format") {
         tarvo::BestTrackFormat f;
-        if (!tarvo::parse_best_track_format(v, f)) return fail("--format is ibtracs, hurdat2, atcf or cf, not '" + v + "'");
+        if (!tarvo::parse_best_track_format(v, f))
+          return fail("--format is ibtracs, hurdat2, atcf, cf, climada, storm or csv, not '" + v + "'");
         import.format = v;
+      } else if (arg == "--columns") {
+        import.selection.columns = v;
       } else if (arg == "--basin") {
         import.selection.basin = tarvo::tarvo_basin(v);
         if (import.selection.basin.empty())
@@ -281,8 +304,8 @@ int main(int argc, char** argv) {
     return fail("--format, --basin, --season, --storm, --wind, --starts, --history, --min-lead, --max-lead, --params, "
                 "--track-from, --tech, --cycles and --history-from go with import");
   if ((!env_files.empty() || env_options) && command != "import" && command != "env")
-    return fail("--env and --env-options go with import and env");
-  if (env_options && env_files.empty()) return fail("--env-options go with --env FIELDS.nc...");
+    return fail("--env, --env-options, --climatology and --period go with import and env");
+  if (env_options && env_files.empty()) return fail("--env-options, --climatology and --period go with --env FIELDS.nc...");
   try {
     if (command == "import" && !args.empty() && !out.empty()) {
       import.files = args;

@@ -258,6 +258,12 @@ bool parse_environment_options(const std::string& text, EnvironmentOptions& o, s
     else if (key == "reduction") ok = number(o.pi.wind_reduction, 0.0, 1.0);
     else if (key == "ptop") ok = number(o.pi.ptop_hpa, 0.0, 1100.0);
     else if (key == "mid") ok = number(o.mid_hpa, 1.0, 1100.0);
+    else if (key == "climatology" && (value == "yes" || value == "no")) o.times = {value == "yes", 0, 0};
+    else if (key == "climatology") {
+      double a = 0, b = 0;
+      ok = pair(a, b, 1.0, 9999.0) && a == std::floor(a) && b == std::floor(b) && a <= b;
+      if (ok) o.times = {true, static_cast<int>(a), static_cast<int>(b)};
+    }
     else if (key == "ascent" && (value == "reversible" || value == "pseudo")) o.pi.ascent = value == "pseudo" ? 1.0 : 0.0;
     else if (key == "dissipative" && (value == "yes" || value == "no")) o.pi.dissipative_heating = value == "yes";
     else if (key == "missing" && (value == "fail" || value == "skip")) o.pi.missing_fails = value == "fail";
@@ -268,7 +274,8 @@ bool parse_environment_options(const std::string& text, EnvironmentOptions& o, s
     if (!ok) {
       why = "environment option '" + item +
             "' is not one tarvo takes: ckcd=0.9, ascent=reversible|pseudo, dissipative=yes|no, reduction=0.8, "
-            "ptop=50, missing=fail|skip, parcel=first|above, annulus=200-800 (km), shear=200-850 (hPa), mid=600 (hPa)";
+            "ptop=50, missing=fail|skip, parcel=first|above, annulus=200-800 (km), shear=200-850 (hPa), mid=600 (hPa), "
+            "climatology=yes|no|1991-2020";
       return false;
     }
   }
@@ -284,7 +291,12 @@ std::string environment_options_text(const EnvironmentOptions& o) {
                 o.pi.wind_reduction, o.pi.ptop_hpa, o.pi.missing_fails ? "fail" : "skip",
                 o.pi.parcel_from_first_level ? "first" : "above", o.inner_km, o.outer_km,
                 o.shear_top_hpa, o.shear_bottom_hpa, o.mid_hpa);
-  return buf;
+  std::string text = buf;
+  if (o.times.climatology)
+    text += o.times.first_year != 0
+                ? ",climatology=" + std::to_string(o.times.first_year) + "-" + std::to_string(o.times.last_year)
+                : std::string(",climatology=yes");
+  return text;
 }
 
 EnvironmentReport fill_environment(std::vector<CatalogStorm>& storms, FieldSet& fields, const EnvironmentOptions& options,

@@ -20,13 +20,16 @@ struct EnvironmentOptions {
   double inner_km = 200.0, outer_km = 800.0;          // the annulus around the storm's centre
   double shear_top_hpa = 200.0, shear_bottom_hpa = 850.0;
   double mid_hpa = 600.0;                             // the level of t600 and rh600
+  FieldTimeOptions times;                             // monthly fields as a climatology, of a period
 };
 
 // "ckcd=0.8,ascent=pseudo,annulus=100-600,...": the options it names
 // changed; false, with `why`, when one is not known or not a value it takes.
 // Names: ckcd, ascent (reversible|pseudo), dissipative (yes|no), reduction,
 // ptop (hPa), missing (fail|skip), parcel (first|above: where a lifted
-// parcel's CAPE starts), annulus (km-km), shear (hPa-hPa), mid (hPa).
+// parcel's CAPE starts), annulus (km-km), shear (hPa-hPa), mid (hPa),
+// climatology (yes|no, or the years YYYY-YYYY to average: monthly fields
+// as a 12-month climatology whatever the tracks' years).
 bool parse_environment_options(const std::string& text, EnvironmentOptions& options, std::string& why);
 // The options as that text, every one of them.
 std::string environment_options_text(const EnvironmentOptions& options);

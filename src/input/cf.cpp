@@ -17,6 +17,7 @@ namespace {
 
 constexpr double nan = std::numeric_limits<double>::quiet_NaN();
 constexpr double metres_per_second_per_knot = 1852.0 / 3600.0;
+constexpr double metres_per_statute_mile = 1609.344;
 
 // A unit as written, lower case, without blanks; "**" and "^" as nothing
 // ("m s**-1", "m s^-1" and "m s-1" alike).
@@ -122,6 +123,9 @@ bool knots_per_unit(const std::string& units, double& factor) {
   if (one_of(u, {"kt", "kts", "knot", "knots", "kn"})) factor = 1.0;
   else if (one_of(u, {"m/s", "ms-1", "m.s-1", "ms**-1", "meterspersecond", "metrespersecond", "m/sec"}))
     factor = 1.0 / metres_per_second_per_knot;
+  else if (one_of(u, {"km/h", "kmh-1", "km.h-1", "kmh", "kph", "kilometersperhour", "kilometresperhour"}))
+    factor = 1000.0 / 1852.0;
+  else if (one_of(u, {"mph", "mi/h", "mih-1", "milesperhour"})) factor = metres_per_statute_mile / 1852.0;
   else return false;
   return true;
 }

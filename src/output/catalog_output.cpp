@@ -76,6 +76,8 @@ StoredForecast stored_forecast(const CatalogStorm& storm, std::size_t index,
   f.year = storm.year;
   f.cyclone_number = storm.cyclone_number;
   f.id_no = static_cast<long long>(index) + 1;
+  f.orig_event_flag = storm.orig_event_flag >= 0 ? storm.orig_event_flag : 1;  // a model's own track, else as given
+  f.climada_id_no = storm.climada_id_no;
   f.params = storm.params;
   const int start = start_hour(storm.track);
   f.start_hours = storm.reference_hours + start;
@@ -153,6 +155,8 @@ CatalogWriter::CatalogWriter(const std::string& path, std::size_t storms, std::s
     define(s, NC_STRING, false, nullptr, false);
   define("orig_event_flag", NC_BYTE, false, nullptr, false);
   define("id_no", NC_INT64, false, nullptr, false);
+  file_.text(define("climada_id_no", NC_DOUBLE, false, nullptr, false), "long_name",
+             "CLIMADA's id_no of the track the storm was made from (NaN: not one of CLIMADA's)");
   define("category", NC_BYTE, false, nullptr, false);
   const int reference = define("reference_time", NC_DOUBLE, false, time_units, false);
   file_.text(reference, "calendar", "standard");
@@ -313,13 +317,17 @@ void CatalogWriter::write(std::size_t first_row, const std::vector<StoredForecas
   put_strings("data_provider", [](const StoredForecast&) { return "tarvo"; });
   put_strings("max_sustained_wind_unit", [](const StoredForecast&) { return "kn"; });
   put_strings("central_pressure_unit", [](const StoredForecast&) { return "mb"; });
-  std::vector<signed char> bytes(n, 1);  // a model's own track, as CLIMADA marks the tracks it reads
+  std::vector<signed char> bytes(n);
+  for (std::size_t i = 0; i < n; ++i) bytes[i] = static_cast<signed char>(forecasts[i].orig_event_flag);
   file_.check(nc_put_vara_schar(ncid, var("orig_event_flag"), start1, count1, bytes.data()), "orig_event_flag");
   for (std::size_t i = 0; i < n; ++i) bytes[i] = static_cast<signed char>(forecasts[i].rows.category);
   file_.check(nc_put_vara_schar(ncid, var("category"), start1, count1, bytes.data()), "category");
   std::vector<long long> ids(n);
   for (std::size_t i = 0; i < n; ++i) ids[i] = forecasts[i].id_no;
   file_.check(nc_put_vara_longlong(ncid, var("id_no"), start1, count1, ids.data()), "id_no");
+  std::vector<double> climada(n);
+  for (std::size_t i = 0; i < n; ++i) climada[i] = forecasts[i].climada_id_no;
+  file_.check(nc_put_vara_double(ncid, var("climada_id_no"), start1, count1, climada.data()), "climada_id_no");
   doubles_.resize(n);
   for (std::size_t i = 0; i < n; ++i) doubles_[i] = forecasts[i].start_hours;
   file_.check(nc_put_vara_double(ncid, var("reference_time"), start1, count1, doubles_.data()), "reference_time");
@@ -507,6 +515,10 @@ std::vector<StoredForecast> ForecastReader::read_blocks(std::size_t first, std::
                                number = per_storm(0LL, "cyclone_number"), id_no = per_storm(0LL, "id_no"),
                                category = per_storm(0LL, "category");
   const std::vector<double> reference = per_storm(0.0, "reference_time");
+  const std::vector<long long> origin = per_storm(0LL, "orig_event_flag");
+  std::vector<double> climada(count, std::numeric_limits<double>::quiet_NaN());
+  if (int id; nc_inq_varid(ncid_, "climada_id_no", &id) == NC_NOERR)  // older forecast files have none
+    check(nc_get_vara_double(ncid_, id, start, n, climada.data()), "climada_id_no");
   const std::vector<std::string> sid = strings("sid");
   std::vector<std::vector<std::string>> texts;
   for (const StormText& t : storm_texts) texts.push_back(strings(t.name));
@@ -555,6 +567,8 @@ std::vector<StoredForecast> ForecastReader::read_blocks(std::size_t first, std::
     f.year = static_cast<int>(year[i]);
     f.cyclone_number = static_cast<int>(number[i]);
     f.id_no = id_no[i];
+    f.orig_event_flag = static_cast<int>(origin[i]);
+    f.climada_id_no = climada[i];
     f.start_hours = reference[i];
     for (std::size_t p = 0; p < std::size(catalog_params); ++p) f.params.*(catalog_params[p].member) = params[p][i];
     std::size_t m = 0;

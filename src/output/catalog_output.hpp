@@ -4,6 +4,7 @@
 // place and renamed over it only when complete.
 #include <cstddef>
 #include <cstdint>
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -42,6 +43,10 @@ struct StoredForecast {
   int year = 0;                // the storm's year (that of its a-deck)
   int cyclone_number = 0;      // its number in its basin and year; 0 when it has none
   long long id_no = 0;
+  // CLIMADA's orig_event_flag (1 an original event, 0 a synthetic one) and
+  // id_no of the track it was made from (NaN: not one of CLIMADA's).
+  int orig_event_flag = 1;
+  double climada_id_no = std::numeric_limits<double>::quiet_NaN();
   double start_hours = 0;      // the forecast's start (lead 0), hours since 1970-01-01 00:00
   ModelParams params;
   ForecastRows rows;           // empty when the storm failed or stopped early

@@ -38,11 +38,6 @@ const TrackText track_texts[] = {
     {"tarvo_basin", [](const StoredForecast& f) { return f.basin; }},
     {"status", [](const StoredForecast& f) { return f.status; }}};
 
-// CLIMADA marks the tracks it reads from a model (its readers of other
-// models' synthetic tracks do) as original events; false is for the
-// perturbed members it makes itself.
-constexpr int orig_event_flag = 1;
-
 // What made a file, with the storm's run parameters where there is one.
 void provenance_group(NetcdfFile& file, const std::string& command, const StoredForecast* forecast) {
   const int group = file.group("provenance");
@@ -57,6 +52,10 @@ void provenance_group(NetcdfFile& file, const std::string& command, const Stored
 std::vector<double> widened(const std::vector<float>& v) { return {v.begin(), v.end()}; }
 
 }  // namespace
+
+double climada_id_no(const StoredForecast& f) {
+  return std::isfinite(f.climada_id_no) ? f.climada_id_no : static_cast<double>(f.id_no);
+}
 
 std::string climada_basin(const std::string& basin, double lon_east) {
   if (basin == "al") return "NA";
@@ -103,9 +102,12 @@ void write_climada_track(const std::string& dir, const StoredForecast& f, const 
   const int basin = file.variable("basin", NC_STRING, {time_dim});
   file.text(basin, "coordinates", "lat lon");
   for (const TrackText& t : track_texts) file.text(NC_GLOBAL, t.name, t.value(f));
-  const int ncid = file.id(), flag = orig_event_flag, category = rows.category;
+  const int ncid = file.id(), flag = f.orig_event_flag, category = rows.category;
   file.check(nc_put_att_int(ncid, NC_GLOBAL, "orig_event_flag", NC_INT, 1, &flag), "orig_event_flag");
-  file.check(nc_put_att_longlong(ncid, NC_GLOBAL, "id_no", NC_INT64, 1, &f.id_no), "id_no");
+  if (std::isfinite(f.climada_id_no))
+    file.check(nc_put_att_double(ncid, NC_GLOBAL, "id_no", NC_DOUBLE, 1, &f.climada_id_no), "id_no");
+  else
+    file.check(nc_put_att_longlong(ncid, NC_GLOBAL, "id_no", NC_INT64, 1, &f.id_no), "id_no");
   file.check(nc_put_att_int(ncid, NC_GLOBAL, "category", NC_INT, 1, &category), "category");
   provenance_group(file, command, &f);
   file.check(nc_enddef(ncid), "definitions");
@@ -128,8 +130,9 @@ void write_climada_track(const std::string& dir, const StoredForecast& f, const 
   file.finish();
 }
 
-ClimadaTracksFile::ClimadaTracksFile(const std::string& path, std::size_t tracks, const std::string& command)
-    : file_(path), tracks_(tracks) {
+ClimadaTracksFile::ClimadaTracksFile(const std::string& path, std::size_t tracks, const std::string& command,
+                                     bool climada_ids)
+    : file_(path), tracks_(tracks), climada_ids_(climada_ids) {
   const int storm = file_.dimension("storm", tracks);
   const int step = file_.dimension("step", NC_UNLIMITED);
   const int strlen = file_.dimension("basin_strlen", basin_chars);
@@ -154,7 +157,7 @@ ClimadaTracksFile::ClimadaTracksFile(const std::string& path, std::size_t tracks
   file_.text(basin, "coordinates", "lat lon");
   for (const TrackText& t : track_texts) file_.variable(t.name, NC_STRING, {storm});
   file_.variable("orig_event_flag", NC_INT, {storm});
-  file_.variable("id_no", NC_INT64, {storm});
+  file_.variable("id_no", climada_ids_ ? NC_DOUBLE : NC_INT64, {storm});
   file_.variable("category", NC_INT, {storm});
   provenance_group(file_, command, nullptr);
   file_.check(nc_enddef(file_.id()), "definitions");
@@ -165,7 +168,7 @@ void ClimadaTracksFile::add(const StoredForecast& f) {
   const int ncid = file_.id();
   const ForecastRows& rows = f.rows;
   const std::size_t m = rows.time.size(), one[] = {row_}, count1[] = {1};
-  const int index = static_cast<int>(row_), flag = orig_event_flag, category = rows.category;
+  const int index = static_cast<int>(row_), flag = f.orig_event_flag, category = rows.category;
   file_.check(nc_put_vara_int(ncid, file_.var("storm"), one, count1, &index), "storm");
   for (const TrackText& t : track_texts) {
     const std::string value = t.value(f);
@@ -173,7 +176,9 @@ void ClimadaTracksFile::add(const StoredForecast& f) {
     file_.check(nc_put_vara_string(ncid, file_.var(t.name), one, count1, &p), t.name);
   }
   file_.check(nc_put_vara_int(ncid, file_.var("orig_event_flag"), one, count1, &flag), "orig_event_flag");
-  file_.check(nc_put_vara_longlong(ncid, file_.var("id_no"), one, count1, &f.id_no), "id_no");
+  const double id = climada_id_no(f);
+  if (climada_ids_) file_.check(nc_put_vara_double(ncid, file_.var("id_no"), one, count1, &id), "id_no");
+  else file_.check(nc_put_vara_longlong(ncid, file_.var("id_no"), one, count1, &f.id_no), "id_no");
   file_.check(nc_put_vara_int(ncid, file_.var("category"), one, count1, &category), "category");
   if (m > 0) {
     longest_ = std::max(longest_, m);

@@ -23,6 +23,11 @@ std::string climada_basin(const std::string& tarvo_basin, double lon_east);
 // CLIMADA's IBTrACS reader leaves such tracks.
 std::vector<double> climada_longitudes(const std::vector<float>& lon_east);
 
+// A track's orig_event_flag and id_no in CLIMADA's files: those of the
+// CLIMADA track it was made from, else 1 (a model's own track, as CLIMADA
+// marks the tracks it reads) and the storm's place in its catalog plus one.
+double climada_id_no(const StoredForecast& forecast);
+
 // `dir`/<sid>.nc, the file TCTracks.write_netcdf writes for a track, written
 // whole or not at all; what made it in its group "provenance" (the file's own
 // attributes are the track's). InputError names the file.
@@ -34,13 +39,16 @@ void write_climada_track(const std::string& dir, const StoredForecast& forecast,
 // track: what made the file is in its group "provenance").
 class ClimadaTracksFile {
  public:
-  ClimadaTracksFile(const std::string& path, std::size_t tracks, const std::string& command);
+  // `climada_ids`: id_no as reals (CLIMADA's ids of synthetic tracks are
+  // 1.01, 1.02, ...), else whole numbers.
+  ClimadaTracksFile(const std::string& path, std::size_t tracks, const std::string& command, bool climada_ids = false);
   void add(const StoredForecast& forecast);  // a storm with samples
   void finish();                             // without it no file is written
 
  private:
   NetcdfFile file_;
   std::size_t tracks_ = 0, row_ = 0, longest_ = 0;
+  bool climada_ids_ = false;
 };
 
 }  // namespace tarvo

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
@@ -110,8 +111,10 @@ ForecastOutputsSummary write_forecast_outputs(const std::string& path, const For
   // A look over every storm first: which have samples, and whether two
   // forecasts of one a-deck share a start time, before anything is written.
   std::vector<AdeckEntry> entries;
+  bool climada_ids = false;  // tracks from CLIMADA's own: their id_no goes back as it came, a real number
   for (std::size_t first = 0; first < n; first += block_storms)
     for (const StoredForecast& f : reader.read_items(first, block_storms)) {
+      climada_ids = climada_ids || std::isfinite(f.climada_id_no);
       if (f.status != "finished") {
         summary.left_out.push_back(f.sid + ": " + f.status);
         continue;
@@ -130,7 +133,7 @@ ForecastOutputsSummary write_forecast_outputs(const std::string& path, const For
   if (!outputs.climada_dir.empty()) make_directory(outputs.climada_dir);
   std::unique_ptr<ClimadaTracksFile> climada;
   if (!outputs.climada_file.empty())
-    climada = std::make_unique<ClimadaTracksFile>(outputs.climada_file, summary.tracks, command);
+    climada = std::make_unique<ClimadaTracksFile>(outputs.climada_file, summary.tracks, command, climada_ids);
   std::unique_ptr<AdeckJoiner> adecks;
   if (!outputs.atcf_dir.empty()) adecks = std::make_unique<AdeckJoiner>(outputs.atcf_dir);
   for (std::size_t first = 0; first < n; first += block_storms)

@@ -3,6 +3,7 @@
 #include "input/input_error.hpp"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <limits>
 #include <vector>
@@ -11,7 +12,7 @@ namespace tarvo {
 
 TrackCatalogWriter::TrackCatalogWriter(const std::string& path, std::size_t storms, const std::string& command,
                                        const TrackCatalogExtras& extras)
-    : file_(path), vpot_source_(extras.vpot_source) {
+    : file_(path), vpot_source_(extras.vpot_source), origin_(extras.origin) {
   const int storm = file_.dimension("storm", storms), step = file_.dimension("step", NC_UNLIMITED);
   file_.text(NC_GLOBAL, "featureType", "trajectory");
   file_.text(NC_GLOBAL, "Conventions", "CF-1.8");
@@ -38,6 +39,14 @@ TrackCatalogWriter::TrackCatalogWriter(const std::string& path, std::size_t stor
     if (f.member != &TrackRecord::lat && f.member != &TrackRecord::lon) file_.text(id, "coordinates", "time lat lon");
   }
   for (const CatalogParam& p : catalog_params) file_.variable(p.name, NC_FLOAT, {storm}, "1");
+  if (origin_) {
+    const int flag = file_.variable("orig_event_flag", NC_BYTE, {storm});
+    const signed char values[] = {-1, 0, 1};
+    file_.check(nc_put_att_schar(file_.id(), flag, "flag_values", NC_BYTE, 3, values), "orig_event_flag");
+    file_.text(flag, "flag_meanings", "not_given synthetic original");
+    file_.text(flag, "long_name", "CLIMADA's orig_event_flag of the track");
+    file_.text(file_.variable("climada_id_no", NC_DOUBLE, {storm}), "long_name", "CLIMADA's id_no of the track");
+  }
   if (vpot_source_) {
     const int id = per_fix("vpot_source", NC_BYTE, nullptr);
     const signed char none = 0, values[] = {1, 2};
@@ -76,6 +85,15 @@ void TrackCatalogWriter::write(const std::vector<CatalogStorm>& storms, std::siz
   std::vector<double> doubles(count);
   for (std::size_t i = 0; i < count; ++i) doubles[i] = block[i].reference_hours;
   file_.check(nc_put_vara_double(ncid, file_.var("reference_time"), start1, count1, doubles.data()), "reference_time");
+  if (origin_) {
+    std::vector<signed char> flags(count);
+    for (std::size_t i = 0; i < count; ++i) {
+      flags[i] = static_cast<signed char>(block[i].orig_event_flag);
+      doubles[i] = block[i].climada_id_no;
+    }
+    file_.check(nc_put_vara_schar(ncid, file_.var("orig_event_flag"), start1, count1, flags.data()), "orig_event_flag");
+    file_.check(nc_put_vara_double(ncid, file_.var("climada_id_no"), start1, count1, doubles.data()), "climada_id_no");
+  }
   std::vector<float> floats(count);
   for (const CatalogParam& p : catalog_params) {
     for (std::size_t i = 0; i < count; ++i) floats[i] = block[i].params.*(p.member);
@@ -114,8 +132,11 @@ void TrackCatalogWriter::finish() {
 }
 
 void write_track_catalog(const std::string& path, const std::vector<CatalogStorm>& storms,
-                         const std::string& command, const TrackCatalogExtras& extras) {
+                         const std::string& command, const TrackCatalogExtras& given) {
   const std::string staged = path + ".checking";
+  TrackCatalogExtras extras = given;
+  for (const CatalogStorm& s : storms)
+    extras.origin = extras.origin || s.orig_event_flag >= 0 || std::isfinite(s.climada_id_no);
   {
     TrackCatalogWriter writer(staged, storms.size(), command, extras);
     constexpr std::size_t block = 256;

@@ -16,6 +16,7 @@ struct TrackCatalogExtras {
   std::vector<std::pair<std::string, std::string>> attributes;
   bool environment_required = true;  // false: NaN in vpot, shear, t600, rh600 (fill it with tarvo-catalog env)
   bool vpot_source = false;          // a per-fix variable vpot_source (CatalogStorm::vpot_source)
+  bool origin = false;               // variables orig_event_flag and climada_id_no (CLIMADA's tracks)
 };
 
 class TrackCatalogWriter {
@@ -29,7 +30,7 @@ class TrackCatalogWriter {
  private:
   NetcdfFile file_;
   std::size_t longest_ = 0;
-  bool vpot_source_ = false;
+  bool vpot_source_ = false, origin_ = false;
 };
 
 // The storms as a catalog file at `path`, made by `command` (its history),

@@ -245,3 +245,29 @@ def test_bad_fields_are_named(what, fields, words, tmp_path):
     assert not (tmp_path / "out.nc").exists()
     if what in ("a grid that does not cover", "times outside the period", "a missing value in the column"):
         assert "storm 0 (storm9), fix " in str(e.value)
+
+
+def test_monthly_series_taken_as_a_climatology_of_a_period(tmp_path):
+    """A synthetic track's year means nothing to monthly fields: --climatology takes them for any year,
+    each calendar month the mean over --period's years."""
+    months = [np.datetime64(f"{y}-{m:02d}-15") for y in (2004, 2005) for m in range(1, 13)]
+    fields = xr.concat([era5(months[:12], sst=300.0), era5(months[12:], sst=304.0)], dim="valid_time")
+    path = tmp_path / "monthly.nc"
+    fields.to_netcdf(path)
+    synthetic = [track(year=2001, month=8, day=20)]
+    with pytest.raises(tarvo.InputError, match="is outside the period"):
+        tarvo.environment(synthetic, path)
+    _, both = tarvo.environment(synthetic, path, period=(2004, 2005))
+    np.testing.assert_allclose(both.sst.values[0, :len(synthetic[0])], 302.0 - 273.15, rtol=1e-6)
+    assert "the mean of its monthly means of 2004-2005 (2 years)" in both.attrs["environment_fields"]
+    assert "climatology=2004-2005" in both.attrs["environment_options"]
+    _, later = tarvo.environment(synthetic, path, period=(2005, 2005))
+    np.testing.assert_allclose(later.sst.values[0, :len(synthetic[0])], 304.0 - 273.15, rtol=1e-6)
+    _, every = tarvo.environment(synthetic, path, climatology=True)
+    np.testing.assert_allclose(every.sst.values, both.sst.values)
+    with pytest.raises(tarvo.InputError, match=r"0 Januarys in 2003-2003, not 1 .*monthly means of 2004-2005"):
+        tarvo.environment(synthetic, path, period=(2003, 2003))
+    with pytest.raises(tarvo.InputError, match="are not monthly means: a climatology"):
+        tarvo.environment(synthetic, era5(TIMES), climatology=True)
+    with pytest.raises(TypeError, match="period is two years"):
+        tarvo.environment(synthetic, path, period=2004)

@@ -92,11 +92,17 @@ struct FieldSet::Variable {
   std::vector<GribSlot> grib;
   enum class Kind { analyses, monthly, climatology } kind = Kind::analyses;
   int month_time[12] = {};  // climatology: each month's time index
+  // A climatology averaged from a monthly series: each month's times, and
+  // the years they span (time indices times.size() + month are the means).
+  std::vector<int> month_times[12];
+  bool averaged = false;
+  int first_year = 0, last_year = 0;
 };
 
 FieldSet::~FieldSet() = default;
 
-FieldSet::FieldSet(const std::vector<std::string>& paths, std::size_t cache_bytes) : cache_bytes_(cache_bytes) {
+FieldSet::FieldSet(const std::vector<std::string>& paths, std::size_t cache_bytes, const FieldTimeOptions& time_options)
+    : cache_bytes_(cache_bytes) {
   bound_hdf5_free_lists();
   if (paths.empty()) throw InputError("environment", 0, "no field files given");
   for (std::size_t i = 0; i < paths.size(); ++i) {
@@ -315,7 +321,57 @@ FieldSet::FieldSet(const std::vector<std::string>& paths, std::size_t cache_byte
         if (one_year && seen == 0xfff) v->kind = Variable::Kind::climatology;
       }
     }
+    if (time_options.climatology) take_as_climatology(*v, time_options);
   }
+}
+
+void FieldSet::take_as_climatology(Variable& v, const FieldTimeOptions& o) {
+  const std::string& path = files_[static_cast<std::size_t>(v.segments.empty() ? 0 : v.segments.front().file)]->path;
+  if (v.kind == Variable::Kind::analyses)
+    throw InputError(path, 0, "variable " + v.name + ": its times (" + kind_text(v) +
+                                  ") are not monthly means: a climatology (--climatology) is made of monthly fields");
+  int years_seen_first = 99999, years_seen_last = -99999;
+  for (std::size_t k = 0; k < v.times.size(); ++k) {
+    int y = 0, m = 0, d = 0, h = 0;
+    civil_from_hours(static_cast<long long>(std::floor(v.times[k])), y, m, d, h);
+    years_seen_first = std::min(years_seen_first, y);
+    years_seen_last = std::max(years_seen_last, y);
+    if (o.first_year != 0 && (y < o.first_year || y > o.last_year)) continue;
+    v.month_times[m - 1].push_back(static_cast<int>(k));
+  }
+  const int first = o.first_year != 0 ? o.first_year : years_seen_first;
+  const int last = o.first_year != 0 ? o.last_year : years_seen_last;
+  const std::size_t years = static_cast<std::size_t>(last - first + 1);
+  static const char* const months[] = {"January", "February", "March",     "April",   "May",      "June",
+                                       "July",    "August",   "September", "October", "November", "December"};
+  for (int m = 0; m < 12; ++m) {
+    if (v.month_times[m].size() == years) continue;
+    throw InputError(path, 0, "variable " + v.name + ": " + std::to_string(v.month_times[m].size()) + " " + months[m] +
+                                  (v.month_times[m].size() == 1 ? "" : "s") + " in " + std::to_string(first) + "-" +
+                                  std::to_string(last) + ", not " + std::to_string(years) +
+                                  " (the files hold monthly means of " + std::to_string(years_seen_first) + "-" +
+                                  std::to_string(years_seen_last) + "; give a --period they cover whole)");
+  }
+  v.kind = Variable::Kind::climatology;
+  v.averaged = years > 1 || v.times.size() != 12;
+  v.first_year = first;
+  v.last_year = last;
+  for (int m = 0; m < 12; ++m)
+    v.month_time[m] = v.averaged ? static_cast<int>(v.times.size()) + m : v.month_times[m].front();
+}
+
+std::shared_ptr<const std::vector<float>> FieldSet::month_mean(Field f, const Key& key, int level, int month) {
+  const Variable& v = *vars_[static_cast<int>(f)];
+  std::vector<double> sum;
+  for (const int t : v.month_times[month]) {
+    const std::shared_ptr<const std::vector<float>> one = slice(f, level, t);
+    if (sum.empty()) sum.assign(one->size(), 0.0);
+    for (std::size_t k = 0; k < sum.size(); ++k) sum[k] += (*one)[k];  // a missing value in any year: missing
+  }
+  Slice out = fresh_slice(sum.size());
+  const double n = static_cast<double>(v.month_times[month].size());
+  for (std::size_t k = 0; k < sum.size(); ++k) (*out)[k] = static_cast<float>(sum[k] / n);
+  return remember(key, std::move(out));
 }
 
 bool FieldSet::has(Field f) const { return vars_[static_cast<int>(f)] != nullptr; }
@@ -328,10 +384,16 @@ std::string FieldSet::where(Field f) const {
          (v.segments.size() > 1 ? " (and " + std::to_string(v.segments.size() - 1) + " more files)" : "");
 }
 
-std::string FieldSet::time_kind(Field f) const {
-  const Variable& v = *vars_[static_cast<int>(f)];
+std::string FieldSet::time_kind(Field f) const { return kind_text(*vars_[static_cast<int>(f)]); }
+
+std::string FieldSet::kind_text(const Variable& v) {
   switch (v.kind) {
-    case Variable::Kind::climatology: return "a monthly climatology (12 months, any year), interpolated between mid-months";
+    case Variable::Kind::climatology:
+      if (v.averaged)
+        return "a monthly climatology, each month the mean of its monthly means of " + std::to_string(v.first_year) + "-" +
+               std::to_string(v.last_year) + " (" + std::to_string(v.last_year - v.first_year + 1) +
+               " years), for any year, interpolated between mid-months";
+      return "a monthly climatology (12 months, any year), interpolated between mid-months";
     case Variable::Kind::monthly:
       return "monthly means from " + hour_text(v.times.front()).substr(0, 7) + " to " +
              hour_text(v.times.back()).substr(0, 7) + ", interpolated between mid-months";
@@ -418,6 +480,8 @@ std::shared_ptr<const std::vector<float>> FieldSet::slice(Field f, int level, in
     return hit->second->second;
   }
   const Variable& v = *vars_[static_cast<int>(f)];
+  if (v.averaged && time >= static_cast<int>(v.times.size()))
+    return month_mean(f, key, level, time - static_cast<int>(v.times.size()));
   if (!v.grib.empty()) return grib_slice(f, key, level, time);
   const auto [segment, local] = v.at[static_cast<std::size_t>(time)];
   const Variable::Segment& seg = v.segments[static_cast<std::size_t>(segment)];

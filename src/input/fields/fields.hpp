@@ -42,11 +42,22 @@ struct TimeWeights {
   double w1 = 0.0;
 };
 
+// How monthly fields are taken in time: as they are (a monthly series for
+// the tracks' own months, or one year of 12 months as a climatology), or as
+// a 12-month climatology whatever the tracks' years (a synthetic track's year
+// means nothing to a reanalysis): each calendar month the mean of its months
+// over the years first_year .. last_year (0: every year of the files).
+struct FieldTimeOptions {
+  bool climatology = false;
+  int first_year = 0, last_year = 0;
+};
+
 class FieldSet {
  public:
   // Opens the files and finds their variables, grids, levels and times;
   // InputError names the file and the variable of every fault.
-  explicit FieldSet(const std::vector<std::string>& paths, std::size_t cache_bytes = std::size_t(1) << 30);
+  explicit FieldSet(const std::vector<std::string>& paths, std::size_t cache_bytes = std::size_t(1) << 30,
+                    const FieldTimeOptions& times = {});
   ~FieldSet();
   FieldSet(const FieldSet&) = delete;
   FieldSet& operator=(const FieldSet&) = delete;
@@ -97,6 +108,10 @@ class FieldSet {
   Slice fresh_slice(std::size_t n);
   std::shared_ptr<const std::vector<float>> remember(const Key& key, Slice out);
   std::shared_ptr<const std::vector<float>> grib_slice(Field f, const Key& key, int level, int time);
+  // A calendar month's mean over the years of a climatology made by averaging.
+  std::shared_ptr<const std::vector<float>> month_mean(Field f, const Key& key, int level, int month);
+  void take_as_climatology(Variable& v, const FieldTimeOptions& times);
+  static std::string kind_text(const Variable& v);
 };
 
 }  // namespace tarvo

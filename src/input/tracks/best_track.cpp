@@ -9,14 +9,18 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <limits>
 #include <map>
 #include <set>
+#include <system_error>
 
 #include "input/calendar.hpp"
 #include "input/tracks/catalog.hpp"
 #include "input/cf.hpp"
 #include "input/input_error.hpp"
+#include "input/tracks/climada_tracks.hpp"
+#include "input/tracks/synthetic_tracks.hpp"
 #include "input/text_file.hpp"
 #include "input/cases/track.hpp"
 #include "input/tracks/text_fields.hpp"
@@ -57,6 +61,9 @@ bool parse_best_track_format(const std::string& name, BestTrackFormat& format) {
   else if (name == "hurdat2") format = BestTrackFormat::hurdat2;
   else if (name == "atcf" || name == "bdeck") format = BestTrackFormat::atcf;
   else if (name == "cf") format = BestTrackFormat::cf;
+  else if (name == "climada") format = BestTrackFormat::climada;
+  else if (name == "storm") format = BestTrackFormat::storm;
+  else if (name == "csv") format = BestTrackFormat::csv;
   else return false;
   return true;
 }
@@ -67,6 +74,9 @@ const char* best_track_format_name(BestTrackFormat format) {
     case BestTrackFormat::hurdat2: return "hurdat2";
     case BestTrackFormat::atcf: return "atcf";
     case BestTrackFormat::cf: return "cf";
+    case BestTrackFormat::climada: return "climada";
+    case BestTrackFormat::storm: return "storm";
+    case BestTrackFormat::csv: return "csv";
   }
   return "?";
 }
@@ -269,12 +279,7 @@ struct NcFile {
   }
 };
 
-bool selected(const BestTrack& t, const BestTrackSelection& s) {
-  if (!s.storm.empty() && t.sid != s.storm) return false;
-  if (s.season != 0 && t.year != s.season) return false;
-  if (!s.basin.empty() && t.basin != s.basin) return false;
-  return true;
-}
+bool selected(const BestTrack& t, const BestTrackSelection& s) { return track_selected(t, s); }
 
 std::string lower(std::string s) {
   for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
@@ -512,7 +517,16 @@ std::vector<BestTrack> read_cf(const std::string& path, const BestTrackSelection
 
 }  // namespace
 
+bool track_selected(const BestTrack& t, const BestTrackSelection& s) {
+  if (!s.storm.empty() && t.sid != s.storm) return false;
+  if (s.season != 0 && t.year != s.season) return false;
+  if (!s.basin.empty() && t.basin != s.basin) return false;
+  return true;
+}
+
 BestTrackFormat detect_best_track_format(const std::string& path) {
+  std::error_code error;
+  if (std::filesystem::is_directory(path, error)) return BestTrackFormat::climada;
   std::FILE* file = std::fopen(path.c_str(), "rb");
   if (!file) throw InputError(path, 0, std::string("cannot open: ") + std::strerror(errno));
   char head[8] = {};
@@ -520,8 +534,11 @@ BestTrackFormat detect_best_track_format(const std::string& path) {
   std::fclose(file);
   const bool netcdf = got >= 4 && (std::memcmp(head, "CDF", 3) == 0 || std::memcmp(head, "\x89HDF", 4) == 0);
   if (netcdf) {
-    const NcFile f(path);
-    return f.var("usa_wind") >= 0 && f.var("track_type") >= 0 ? BestTrackFormat::ibtracs : BestTrackFormat::cf;
+    {
+      const NcFile f(path);
+      if (f.var("usa_wind") >= 0 && f.var("track_type") >= 0) return BestTrackFormat::ibtracs;
+    }
+    return is_climada_tracks(path) ? BestTrackFormat::climada : BestTrackFormat::cf;
   }
   const std::string text = read_whole_file(path, path);
   for (std::string_view line : lines_of(text)) {
@@ -530,9 +547,11 @@ BestTrackFormat detect_best_track_format(const std::string& path) {
     long count = 0;
     if (f.size() >= 3 && atcf_id_shape(f[0]) && whole(f[2], count)) return BestTrackFormat::hurdat2;
     if (f.size() >= 8 && f[2].size() == 10) return BestTrackFormat::atcf;
+    if (is_storm_line(line)) return BestTrackFormat::storm;
     break;
   }
-  throw InputError(path, 0, "neither NetCDF nor a HURDAT2 or ATCF text: give --format ibtracs|hurdat2|atcf|cf");
+  throw InputError(path, 0, "neither NetCDF nor a HURDAT2, ATCF or STORM text: give --format "
+                            "ibtracs|hurdat2|atcf|cf|climada|storm, or --format csv with --columns");
 }
 
 std::vector<BestTrack> read_best_tracks(const std::string& path, BestTrackFormat format,
@@ -540,6 +559,9 @@ std::vector<BestTrack> read_best_tracks(const std::string& path, BestTrackFormat
   switch (format) {
     case BestTrackFormat::ibtracs: return read_ibtracs(path, selection);
     case BestTrackFormat::cf: return read_cf(path, selection);
+    case BestTrackFormat::climada: return read_climada_tracks(path, selection);
+    case BestTrackFormat::storm: return read_storm_tracks(path, selection);
+    case BestTrackFormat::csv: return read_csv_tracks(path, selection);
     case BestTrackFormat::hurdat2:
     case BestTrackFormat::atcf: {
       std::vector<BestTrack> all = format == BestTrackFormat::hurdat2 ? parse_hurdat2(read_whole_file(path, path), path)

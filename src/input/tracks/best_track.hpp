@@ -6,6 +6,7 @@
 // missing: what a forecast takes of them is decided later
 // (input/tracks/hindcast.hpp). Every fault of a file is an InputError naming the
 // file and the line, variable or storm.
+#include <limits>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -33,19 +34,25 @@ struct BestTrack {
   int year = 0;              // its season
   int cyclone_number = 0;    // its ATCF number in basin and year; 0 when unknown
   std::string wind_source;   // what its winds are: "IBTrACS usa_wind (1-minute)", ...
+  // Where another tool's track came from (CLIMADA): 1 an original event, 0
+  // a synthetic one (-1: not said), and CLIMADA's id_no (NaN: none).
+  int orig_event_flag = -1;
+  double climada_id_no = std::numeric_limits<double>::quiet_NaN();
   std::vector<BestFix> fixes;
 };
 
-enum class BestTrackFormat { ibtracs, hurdat2, atcf, cf };
+enum class BestTrackFormat { ibtracs, hurdat2, atcf, cf, climada, storm, csv };
 
-// "ibtracs", "hurdat2", "atcf", "cf"; false when unknown.
+// "ibtracs", "hurdat2", "atcf", "cf", "climada", "storm", "csv"; false when unknown.
 bool parse_best_track_format(const std::string& name, BestTrackFormat& format);
 const char* best_track_format_name(BestTrackFormat format);
 
 // The format of a file, from its first bytes (NetCDF: IBTrACS when it has
-// the variables usa_wind and track_type, else CF; text: HURDAT2 when its
-// first line is a HURDAT2 header, else an ATCF deck). InputError names the
-// file when it is neither.
+// the variables usa_wind and track_type, CLIMADA's when it has the layout of
+// its writers, else CF; a folder: CLIMADA's files; text: HURDAT2 when its
+// first line is a HURDAT2 header, STORM's when it has STORM's 13 numbers, an
+// ATCF deck). InputError names the file when it is none of them (a CSV needs
+// --format csv and its columns).
 BestTrackFormat detect_best_track_format(const std::string& path);
 
 // Which storms to read.
@@ -54,7 +61,15 @@ struct BestTrackSelection {
   int season = 0;       // 0: every season
   std::string storm;    // a storm id; empty: every storm
   std::string wind = "usa";  // IBTrACS: "usa" (usa_wind, 1-minute) or "wmo" (wmo_wind, the agency's own averaging)
+  // How to read the synthetic tracks of other tools: a CSV's columns
+  // ("sid=...,time=...,lat=...,lon=...,vmax=...,unit=kt", docs/risk.md) and
+  // the calendar year STORM's synthetic years are placed in.
+  std::string columns;
+  int synthetic_year = 2001;
 };
+
+// Whether a track is among those selected (storm, season, basin).
+bool track_selected(const BestTrack& track, const BestTrackSelection& selection);
 
 std::vector<BestTrack> read_best_tracks(const std::string& path, BestTrackFormat format,
                                         const BestTrackSelection& selection);

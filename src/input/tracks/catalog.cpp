@@ -315,6 +315,19 @@ std::vector<CatalogStorm> CatalogReader::read(std::size_t first, std::size_t cou
   for (const CatalogFixField& f : fix_fields) fix.push_back(floats(f.name, true));
   std::vector<std::vector<float>> par;
   for (const CatalogParam& p : catalog_params) par.push_back(floats(p.name, false));
+  // Where the tracks came from, when another tool made them (CLIMADA).
+  std::vector<signed char> origin(count, -1);
+  std::vector<double> climada_id(count, std::numeric_limits<double>::quiet_NaN());
+  if (int id; nc_inq_varid(ncid_, "orig_event_flag", &id) == NC_NOERR) {
+    const std::size_t start[] = {first}, n[] = {count};
+    if (const int status = nc_get_vara_schar(ncid_, id, start, n, origin.data()); status != NC_NOERR)
+      throw InputError(path_, 0, std::string("variable orig_event_flag: ") + nc_strerror(status));
+  }
+  if (int id; nc_inq_varid(ncid_, "climada_id_no", &id) == NC_NOERR) {
+    const std::size_t start[] = {first}, n[] = {count};
+    if (const int status = nc_get_vara_double(ncid_, id, start, n, climada_id.data()); status != NC_NOERR)
+      throw InputError(path_, 0, std::string("variable climada_id_no: ") + nc_strerror(status));
+  }
   std::vector<signed char> source;
   if (int id; nc_inq_varid(ncid_, "vpot_source", &id) == NC_NOERR && steps_ > 0) {
     source.resize(count * steps_);
@@ -338,6 +351,9 @@ std::vector<CatalogStorm> CatalogReader::read(std::size_t first, std::size_t cou
     s.year = years[i] != 0 ? years[i] : year;
     s.cyclone_number = numbers[i];
     if (s.cyclone_number < 0) fail("variable cyclone_number is negative");
+    if (origin[i] < -1 || origin[i] > 1) fail("variable orig_event_flag is not 0, 1 or -1 (not given)");
+    s.orig_event_flag = origin[i];
+    s.climada_id_no = climada_id[i];
     s.track.basin = tarvo_basin(basin[i]);
     if (s.track.basin.empty())
       fail("variable basin: '" + basin[i] + "' is not a basin code tarvo knows: give " + basin_codes_accepted);

@@ -2,6 +2,7 @@
 // A catalog of storms (docs/catalog.md): one CF-NetCDF trajectory file of
 // many tracks with their run parameters, read a chunk of storms at a time.
 #include <cstddef>
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -44,6 +45,11 @@ struct CatalogStorm {
   // from fields): 1 the column at the fix, 2 filled in time from the nearest
   // fixes that have one (over land or sea ice); empty when not known.
   std::vector<signed char> vpot_source;
+  // Where its track came from when another tool made it (CLIMADA): 1 an
+  // original event, 0 a synthetic one, -1 not said; CLIMADA's id_no (NaN:
+  // none). Kept through the forecast into CLIMADA's files.
+  int orig_event_flag = -1;
+  double climada_id_no = std::numeric_limits<double>::quiet_NaN();
 };
 
 class CatalogReader {

@@ -180,6 +180,8 @@ HindcastSet hindcast_starts(const std::vector<BestTrack>& tracks, const Hindcast
       c.name = t.name.empty() ? t.sid : t.name;
       c.year = t.year;
       c.cyclone_number = number;
+      c.orig_event_flag = t.orig_event_flag;
+      c.climada_id_no = t.climada_id_no;
       c.params = options.params;
       c.reference_hours = static_cast<double>(std::llround(s->hours));
       int y = 0;

@@ -17,6 +17,7 @@
 
 #include "api/catalog.hpp"
 #include "api/grids.hpp"
+#include "api/risk.hpp"
 #include "api/tarvo.hpp"
 #include "api/tracks.hpp"
 
@@ -541,6 +542,49 @@ PYBIND11_MODULE(_core, m) {
 
   m.def("category_of", [](float peak_kt) { return tarvo::category_of(peak_kt); });
 
+  // Two climates' forecasts of one catalog compared: a dict of the numbers.
+  m.def("compare_forecast_files", [](const std::string& present, const std::string& future, const std::string& catalog,
+                                     const std::string& data, int resamples, std::uint64_t seed) {
+    tarvo::ComparisonInputs in{present, future, catalog, data};
+    tarvo::ComparisonOptions o;
+    o.resamples = resamples;
+    o.seed = seed;
+    std::vector<std::string> notes;
+    tarvo::ClimateComparison c;
+    {
+      py::gil_scoped_release free;
+      c = tarvo::compare_forecast_files(in, o, notes);
+    }
+    auto paired = [](const tarvo::Paired& p) {
+      py::dict d;
+      for (auto [k, v] : {std::pair{"present", p.present}, {"future", p.future}, {"change", p.change},
+                          {"present_low", p.present_low}, {"present_high", p.present_high},
+                          {"future_low", p.future_low}, {"future_high", p.future_high},
+                          {"change_low", p.change_low}, {"change_high", p.change_high}})
+        d[k] = v;
+      return d;
+    };
+    py::dict d;
+    d["storms"] = c.storms;
+    d["quantiles"] = c.quantiles;
+    py::list q;
+    for (const tarvo::Paired& p : c.lmi_quantile) q.append(paired(p));
+    d["lmi_quantile"] = q;
+    d["lmi_mean"] = paired(c.lmi_mean);
+    d["category_present"] = std::vector<int>(c.category_present.begin(), c.category_present.end());
+    d["category_future"] = std::vector<int>(c.category_future.begin(), c.category_future.end());
+    d["thresholds_kt"] = c.thresholds_kt;
+    d["exceedance_present"] = c.exceedance_present;
+    d["exceedance_future"] = c.exceedance_future;
+    d["landfalls"] = c.landfalls;
+    d["landfall_wind"] = paired(c.landfall_wind);
+    d["landfall_hurricane_share"] = paired(c.landfall_hurricane_share);
+    d["rapid_share"] = paired(c.rapid_share);
+    d["confidence"] = o.confidence;
+    d["csv"] = tarvo::comparison_csv(c);
+    d["notes"] = notes;
+    return d;
+  });
 
   // ---- real storms in ----
 

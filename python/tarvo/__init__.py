@@ -24,8 +24,9 @@ from ._environment import environment, potential_intensity  # noqa: E402
 from ._tracks_in import from_climada, hindcast_starts, read_tracks  # noqa: E402
 from ._verify import verify  # noqa: E402
 from ._grids import build_grids, check_grids  # noqa: E402
+from ._compare import compare  # noqa: E402
 
-__all__ += ["build_grids", "check_grids", "environment", "from_climada", "hindcast_starts",
+__all__ += ["build_grids", "check_grids", "compare", "environment", "from_climada", "hindcast_starts",
             "potential_intensity", "read_tracks", "verify"]
 
 __version__ = _core.version()  #: "0.9.0", with "+g" and the commit of the build

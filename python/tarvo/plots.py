@@ -4,9 +4,10 @@
     python3 -m tarvo.plots aids ERRORS.csv RELIABILITY.csv OUT.png
     python3 -m tarvo.plots grids DATA_DIR OUT_DIR MONTH
     python3 -m tarvo.plots forecast ADECK BDECK OUT.png [FORECASTS.nc...]
+    python3 -m tarvo.plots compare COMPARISON.csv OUT.png LABEL_A LABEL_B
 
-draw what ``tarvo-verify --plot``, ``tarvo-grids check --plot`` and the
-forecast demo draw.
+draw what ``tarvo-verify --plot``, ``tarvo-grids check --plot``,
+``tarvo-compare --plot`` and the forecast demo draw.
 Every picture is written whole or not at all.
 """
 
@@ -215,6 +216,43 @@ def plot_forecast(adeck, bdeck, path, forecasts=()):
     return _save(fig, path)
 
 
+def plot_comparison(comparison_csv, path, labels=("present", "future")):
+    """Two climates side by side: the exceedance curves of the storms'
+    lifetime maximum intensity, and the storms of each Saffir-Simpson
+    category (tarvo-compare's CSV). Writes a PNG."""
+    import matplotlib
+
+    matplotlib.use("Agg")
+    import matplotlib.pyplot as plt
+
+    rows = list(csv.DictReader(open(comparison_csv, encoding="utf-8")))
+    exceed = [r for r in rows if r["metric"] == "lmi_exceedance"]
+    cats = [r for r in rows if r["metric"] == "category_storms"]
+    fig, axes = plt.subplots(1, 2, figsize=(11, 4.5), dpi=100)
+    wind = [float(r["quantity"]) for r in exceed]
+    for key, label, style in (("present", labels[0], "-"), ("future", labels[1], "--")):
+        axes[0].plot(wind, [float(r[key]) for r in exceed], style, label=label)
+    axes[0].set_yscale("log")
+    axes[0].set_xlabel("lifetime maximum wind (kt)")
+    axes[0].set_ylabel("share of storms at or above")
+    axes[0].set_title("exceedance of the lifetime maximum intensity")
+    for t, name in ((64, "hurricane"), (96, "major")):
+        axes[0].axvline(t, color="gray", lw=0.4)
+        axes[0].text(t + 1, axes[0].get_ylim()[1] * 0.6 if axes[0].get_ylim()[1] > 0 else 1, name, fontsize=7)
+    axes[0].legend()
+    axes[0].grid(True, which="both", lw=0.3)
+    x = np.arange(len(cats))
+    axes[1].bar(x - 0.2, [float(r["present"]) for r in cats], 0.4, label=labels[0])
+    axes[1].bar(x + 0.2, [float(r["future"]) for r in cats], 0.4, label=labels[1])
+    axes[1].set_xticks(x, [r["quantity"] for r in cats])
+    axes[1].set_xlabel("Saffir-Simpson category of the lifetime maximum")
+    axes[1].set_ylabel("storms")
+    axes[1].set_title("storms by category")
+    axes[1].legend()
+    fig.tight_layout()
+    return _save(fig, path)
+
+
 def _from_csv(path):
     import xarray as xr
 
@@ -243,6 +281,9 @@ def main(argv):
         return 0
     if len(argv) == 5 and argv[1] == "aids":
         plot_aids(argv[2], argv[3] if os.path.getsize(argv[3]) > 0 else None, argv[4])
+        return 0
+    if len(argv) == 6 and argv[1] == "compare":
+        plot_comparison(argv[2], argv[3], (argv[4], argv[5]))
         return 0
     if len(argv) >= 5 and argv[1] == "forecast":
         print(plot_forecast(argv[2], argv[3], argv[4], argv[5:]))

@@ -11,7 +11,7 @@ command -v g++ > /dev/null || need+=(g++)
 [ -f /usr/include/pybind11/pybind11.h ] || need+=(pybind11-dev)
 [ -f /usr/include/netcdf.h ] || need+=(libnetcdf-dev)
 [ -f /usr/include/openssl/evp.h ] || need+=(libssl-dev)
-ls /usr/include/*/eccodes.h /usr/include/eccodes.h > /dev/null 2>&1 || need+=(libeccodes-dev)
+[ -n "$(ls /usr/include/eccodes.h /usr/include/*/eccodes.h 2> /dev/null)" ] || need+=(libeccodes-dev)
 [ -f /usr/bin/python3 ] || need+=(python3)
 # A real one-node Slurm for the job-array test: the daemons and the munge key service.
 [ -x /usr/sbin/slurmctld ] && [ -x /usr/sbin/slurmd ] || need+=(slurm-wlm)

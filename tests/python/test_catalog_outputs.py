@@ -18,7 +18,7 @@ from conftest import BUILD
 CLIMADA_VARIABLES = {"time_step": "h", "radius_max_wind": "nautical_mile", "max_sustained_wind": "knot",
                      "central_pressure": "hPa", "environmental_pressure": "hPa"}
 CLIMADA_ATTRIBUTES = {"max_sustained_wind_unit", "central_pressure_unit", "name", "sid", "orig_event_flag",
-                      "data_provider", "id_no", "climada_id_no", "category", "status", "tarvo_basin"}
+                      "data_provider", "id_no", "category", "status", "tarvo_basin"}
 # ATCF's fixed columns (1-based, inclusive) of the common fields up to EYE.
 ATCF_COLUMNS = {"basin": (1, 2), "cy": (5, 6), "dtg": (9, 18), "technum": (21, 22), "tech": (25, 28),
                 "tau": (31, 33), "lat": (36, 39), "lon": (42, 46), "vmax": (49, 51), "mslp": (54, 57),

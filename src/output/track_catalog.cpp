@@ -13,13 +13,14 @@ namespace tarvo {
 TrackCatalogWriter::TrackCatalogWriter(const std::string& path, std::size_t storms, const std::string& command,
                                        const TrackCatalogExtras& extras)
     : file_(path), vpot_source_(extras.vpot_source), origin_(extras.origin) {
-  const int storm = file_.dimension("storm", storms), step = file_.dimension("step", NC_UNLIMITED);
+  const bool known = storms != storms_not_known;
+  const int storm = file_.dimension("storm", known ? storms : NC_UNLIMITED), step = file_.dimension("step", NC_UNLIMITED);
   file_.text(NC_GLOBAL, "featureType", "trajectory");
   file_.text(NC_GLOBAL, "Conventions", "CF-1.8");
   file_.text(NC_GLOBAL, "title", "tarvo track catalog");
   file_.provenance(command);
   for (const auto& [name, value] : extras.attributes) file_.text(NC_GLOBAL, name.c_str(), value);
-  const std::size_t chunk[] = {std::min<std::size_t>(storms > 0 ? storms : 1, 256), 64};
+  const std::size_t chunk[] = {known ? std::min<std::size_t>(storms > 0 ? storms : 1, 256) : 256, 64};
   auto per_fix = [&](const char* name, nc_type type, const char* units) {
     const int id = file_.variable(name, type, {storm, step}, units);
     file_.check(nc_def_var_chunking(file_.id(), id, NC_CHUNKED, chunk), name);
@@ -60,12 +61,21 @@ TrackCatalogWriter::TrackCatalogWriter(const std::string& path, std::size_t stor
 }
 
 void TrackCatalogWriter::write(const std::vector<CatalogStorm>& storms, std::size_t first, std::size_t count) {
+  write_at(first, storms, first, count);
+}
+
+void TrackCatalogWriter::attribute(const std::string& name, const std::string& value) {
+  file_.text(NC_GLOBAL, name.c_str(), value);
+}
+
+void TrackCatalogWriter::write_at(std::size_t row, const std::vector<CatalogStorm>& storms, std::size_t first,
+                                  std::size_t count) {
   if (count == 0) return;
   const int ncid = file_.id();
-  const std::size_t start1[] = {first}, count1[] = {count};
+  const std::size_t start1[] = {row}, count1[] = {count};
   const CatalogStorm* block = storms.data() + first;
   std::vector<int> ints(count);
-  for (std::size_t i = 0; i < count; ++i) ints[i] = static_cast<int>(first + i);
+  for (std::size_t i = 0; i < count; ++i) ints[i] = static_cast<int>(row + i);
   file_.check(nc_put_vara_int(ncid, file_.var("storm"), start1, count1, ints.data()), "storm");
   std::vector<std::string> basins(count);
   for (std::size_t i = 0; i < count; ++i)
@@ -104,7 +114,7 @@ void TrackCatalogWriter::write(const std::vector<CatalogStorm>& storms, std::siz
   for (std::size_t i = 0; i < count; ++i) m = std::max(m, block[i].track.records.size());
   if (m == 0) return;
   longest_ = std::max(longest_, m);
-  const std::size_t start[] = {first, 0}, counts[] = {count, m};
+  const std::size_t start[] = {row, 0}, counts[] = {count, m};
   constexpr double nan = std::numeric_limits<double>::quiet_NaN();
   doubles.assign(count * m, nan);
   for (std::size_t i = 0; i < count; ++i)
@@ -131,22 +141,14 @@ void TrackCatalogWriter::finish() {
   file_.finish();
 }
 
-void write_track_catalog(const std::string& path, const std::vector<CatalogStorm>& storms,
-                         const std::string& command, const TrackCatalogExtras& given) {
-  const std::string staged = path + ".checking";
-  TrackCatalogExtras extras = given;
-  for (const CatalogStorm& s : storms)
-    extras.origin = extras.origin || s.orig_event_flag >= 0 || std::isfinite(s.climada_id_no);
-  {
-    TrackCatalogWriter writer(staged, storms.size(), command, extras);
-    constexpr std::size_t block = 256;
-    for (std::size_t first = 0; first < storms.size(); first += block)
-      writer.write(storms, first, std::min(block, storms.size() - first));
-    writer.finish();
-  }
+namespace {
+
+// A staged catalog read back with every check of a catalog, then renamed to
+// `path`; InputError (naming `path`) and no file left when a check fails.
+void check_and_place(const std::string& staged, const std::string& path, bool environment_required) {
   try {
     CatalogReader reader(staged);
-    if (!extras.environment_required) reader.allow_missing_environment();
+    if (!environment_required) reader.allow_missing_environment();
     reader.check_sids();
     constexpr std::size_t chunk = 256;
     for (std::size_t first = 0; first < reader.storms(); first += chunk) reader.read(first, chunk);
@@ -162,6 +164,52 @@ void write_track_catalog(const std::string& path, const std::vector<CatalogStorm
     std::remove(staged.c_str());
     throw InputError(path, 0, "cannot rename the finished file into place");
   }
+}
+
+}  // namespace
+
+TrackCatalogStream::TrackCatalogStream(const std::string& path, const std::string& command,
+                                       const TrackCatalogExtras& extras)
+    : path_(path), staged_(path + ".checking"),
+      writer_(std::make_unique<TrackCatalogWriter>(staged_, storms_not_known, command, extras)) {}
+
+TrackCatalogStream::~TrackCatalogStream() {
+  if (!writer_) return;
+  writer_.reset();  // the file given up
+  std::remove(staged_.c_str());
+}
+
+void TrackCatalogStream::add(const std::vector<CatalogStorm>& storms) {
+  constexpr std::size_t block = 256;
+  for (std::size_t first = 0; first < storms.size(); first += block) {
+    const std::size_t count = std::min(block, storms.size() - first);
+    writer_->write_at(written_, storms, first, count);
+    written_ += count;
+  }
+}
+
+void TrackCatalogStream::attribute(const std::string& name, const std::string& value) { writer_->attribute(name, value); }
+
+void TrackCatalogStream::finish(bool environment_required) {
+  writer_->finish();
+  writer_.reset();
+  check_and_place(staged_, path_, environment_required);
+}
+
+void write_track_catalog(const std::string& path, const std::vector<CatalogStorm>& storms,
+                         const std::string& command, const TrackCatalogExtras& given) {
+  const std::string staged = path + ".checking";
+  TrackCatalogExtras extras = given;
+  for (const CatalogStorm& s : storms)
+    extras.origin = extras.origin || s.orig_event_flag >= 0 || std::isfinite(s.climada_id_no);
+  {
+    TrackCatalogWriter writer(staged, storms.size(), command, extras);
+    constexpr std::size_t block = 256;
+    for (std::size_t first = 0; first < storms.size(); first += block)
+      writer.write(storms, first, std::min(block, storms.size() - first));
+    writer.finish();
+  }
+  check_and_place(staged, path, extras.environment_required);
 }
 
 }  // namespace tarvo

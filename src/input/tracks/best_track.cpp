@@ -575,4 +575,24 @@ std::vector<BestTrack> read_best_tracks(const std::string& path, BestTrackFormat
   return {};
 }
 
+void read_best_tracks_in_chunks(const std::string& path, BestTrackFormat format, const BestTrackSelection& selection,
+                                std::size_t chunk, const std::function<void(std::vector<BestTrack>&)>& take) {
+  std::vector<BestTrack> block;
+  auto add = [&](BestTrack&& t) {
+    block.push_back(std::move(t));
+    if (block.size() >= chunk) {
+      take(block);
+      block.clear();
+    }
+  };
+  if (format == BestTrackFormat::climada) {
+    read_climada_tracks(path, selection, add);
+  } else if (format == BestTrackFormat::storm) {
+    read_storm_tracks(path, selection, add);
+  } else {
+    for (BestTrack& t : read_best_tracks(path, format, selection)) add(std::move(t));
+  }
+  if (!block.empty()) take(block);
+}
+
 }  // namespace tarvo

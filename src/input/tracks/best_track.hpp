@@ -6,6 +6,7 @@
 // missing: what a forecast takes of them is decided later
 // (input/tracks/hindcast.hpp). Every fault of a file is an InputError naming the
 // file and the line, variable or storm.
+#include <functional>
 #include <limits>
 #include <string>
 #include <string_view>
@@ -73,6 +74,13 @@ bool track_selected(const BestTrack& track, const BestTrackSelection& selection)
 
 std::vector<BestTrack> read_best_tracks(const std::string& path, BestTrackFormat format,
                                         const BestTrackSelection& selection);
+
+// The same handed over `chunk` tracks at a time, in the file's order: the
+// synthetic sets of CLIMADA and STORM (10^5 tracks and more) are read a
+// chunk at a time, in memory of one chunk; the other formats whole, then
+// handed over in chunks.
+void read_best_tracks_in_chunks(const std::string& path, BestTrackFormat format, const BestTrackSelection& selection,
+                                std::size_t chunk, const std::function<void(std::vector<BestTrack>&)>& take);
 
 // The text formats from their text (`shown` names the file in messages).
 std::vector<BestTrack> parse_hurdat2(std::string_view text, const std::string& shown);

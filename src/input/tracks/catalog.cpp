@@ -247,6 +247,11 @@ void CatalogReader::check_sids() const {
   }
 }
 
+bool CatalogReader::has_origin() const {
+  int id = -1;
+  return nc_inq_varid(ncid_, "orig_event_flag", &id) == NC_NOERR || nc_inq_varid(ncid_, "climada_id_no", &id) == NC_NOERR;
+}
+
 std::vector<CatalogStorm> CatalogReader::read(std::size_t first, std::size_t count) const {
   if (first > storms_) first = storms_;
   if (count > storms_ - first) count = storms_ - first;

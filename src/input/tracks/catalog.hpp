@@ -65,6 +65,9 @@ class CatalogReader {
   // Storms read from here on may lack their environment (NaN in vpot,
   // shear, t600 and rh600, as a catalog made before its environment is).
   void allow_missing_environment() { environment_optional_ = true; }
+  // Whether its storms say where their tracks came from (CLIMADA's
+  // orig_event_flag and id_no: variables orig_event_flag, climada_id_no).
+  bool has_origin() const;
 
   std::size_t storms() const { return storms_; }
   std::size_t steps() const { return steps_; }

@@ -180,7 +180,8 @@ BestTrack read_one_track(int ncid, const std::string& shown) {
   return make_track(items, time, time_axis(ncid, time_v, shown), lat, lon, wind, pressure, basin, shown);
 }
 
-std::vector<BestTrack> read_combined(int ncid, const std::string& path, const BestTrackSelection& selection) {
+void read_combined(int ncid, const std::string& path, const BestTrackSelection& selection,
+                   const std::function<void(BestTrack&&)>& take) {
   std::size_t storms = 0, steps = 0;
   nc_inq_dimlen(ncid, dim_of(ncid, "storm"), &storms);
   nc_inq_dimlen(ncid, dim_of(ncid, "step"), &steps);
@@ -206,7 +207,6 @@ std::vector<BestTrack> read_combined(int ncid, const std::string& path, const Be
   if (var_of(ncid, "max_sustained_wind_unit") < 0)
     throw InputError(path, 0, "no variable max_sustained_wind_unit: CLIMADA's write_hdf5 writes the unit of each "
                               "track's winds (kn, m/s, km/h)");
-  std::vector<BestTrack> out;
   constexpr std::size_t block = 256;
   for (std::size_t first = 0; first < storms; first += block) {
     const std::size_t count = std::min(block, storms - first);
@@ -230,10 +230,9 @@ std::vector<BestTrack> read_combined(int ncid, const std::string& path, const Be
       if (basin.size() == count * steps) codes.assign(basin.begin() + i * steps, basin.begin() + (i + 1) * steps);
       Items items{sid[i], name[i], wind_unit[i], pressure_unit[i], orig[i], id_no[i]};
       BestTrack t = make_track(items, row(time), axis, row(lat), row(lon), row(wind), row(pressure), codes, path);
-      if (!t.fixes.empty() && track_selected(t, selection)) out.push_back(std::move(t));
+      if (!t.fixes.empty() && track_selected(t, selection)) take(std::move(t));
     }
   }
-  return out;
 }
 
 }  // namespace
@@ -249,8 +248,17 @@ bool is_climada_tracks(const std::string& path) {
 }
 
 std::vector<BestTrack> read_climada_tracks(const std::string& path, const BestTrackSelection& selection) {
-  std::error_code error;
   std::vector<BestTrack> out;
+  read_climada_tracks(path, selection, [&](BestTrack&& t) { out.push_back(std::move(t)); });
+  return out;
+}
+
+void read_climada_tracks(const std::string& path, const BestTrackSelection& selection,
+                         const std::function<void(BestTrack&&)>& take) {
+  auto keep = [&](BestTrack&& t) {
+    if (!t.fixes.empty() && track_selected(t, selection)) take(std::move(t));
+  };
+  std::error_code error;
   if (fs::is_directory(path, error)) {
     // TCTracks.write_netcdf's folder: a file <sid>.nc a track, read in the order of their names.
     std::vector<std::string> files;
@@ -264,27 +272,21 @@ std::vector<BestTrack> read_climada_tracks(const std::string& path, const BestTr
       if (layout_of(file.id) != Layout::one_track)
         throw InputError(f, 0, "not a CLIMADA track file (TCTracks.write_netcdf: dimension time, the track's sid and "
                                "max_sustained_wind_unit as attributes)");
-      BestTrack t = read_one_track(file.id, f);
-      if (!t.fixes.empty() && track_selected(t, selection)) out.push_back(std::move(t));
+      keep(read_one_track(file.id, f));
     }
-    return out;
+    return;
   }
   const Open file(path);
   switch (layout_of(file.id)) {
-    case Layout::combined: return read_combined(file.id, path, selection);
-    case Layout::one_track: {
-      BestTrack t = read_one_track(file.id, path);
-      if (!t.fixes.empty() && track_selected(t, selection)) out.push_back(std::move(t));
-      return out;
-    }
+    case Layout::combined: return read_combined(file.id, path, selection, take);
+    case Layout::one_track: return keep(read_one_track(file.id, path));
     case Layout::groups:
       for (int k = 0;; ++k) {
         int group = -1;
         if (nc_inq_ncid(file.id, ("track" + std::to_string(k)).c_str(), &group) != NC_NOERR) break;
-        BestTrack t = read_one_track(group, path + " (group track" + std::to_string(k) + ")");
-        if (!t.fixes.empty() && track_selected(t, selection)) out.push_back(std::move(t));
+        keep(read_one_track(group, path + " (group track" + std::to_string(k) + ")"));
       }
-      return out;
+      return;
     case Layout::none: break;
   }
   throw InputError(path, 0, "not one of CLIMADA's track files (TCTracks.write_hdf5 or write_netcdf)");

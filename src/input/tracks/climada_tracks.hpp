@@ -11,6 +11,7 @@
 // Winds in the unit each track names (kn, m/s, km/h, mph), pressures in
 // theirs (mb, hPa, Pa); basins CLIMADA's codes (those of IBTrACS) a time
 // step; orig_event_flag and id_no kept (a synthetic track stays synthetic).
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -25,5 +26,9 @@ bool is_climada_tracks(const std::string& path);
 // (its sid) of every fault: no max_sustained_wind_unit, a unit that is not
 // one, times that do not increase, a basin code tarvo does not know.
 std::vector<BestTrack> read_climada_tracks(const std::string& path, const BestTrackSelection& selection);
+// The same, each track handed to `take` as it is read (a block of storms of
+// the file in memory at a time).
+void read_climada_tracks(const std::string& path, const BestTrackSelection& selection,
+                         const std::function<void(BestTrack&&)>& take);
 
 }  // namespace tarvo

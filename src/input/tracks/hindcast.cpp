@@ -76,16 +76,17 @@ bool parse_start_rule(const std::string& text, StartRule& rule, std::string& why
 }
 
 HindcastSet hindcast_starts(const std::vector<BestTrack>& tracks, const HindcastOptions& options,
-                            const std::string& shown) {
+                            const std::string& shown, CycloneNumbers* numbers) {
   HindcastSet set;
   // Cyclone numbers: each storm without one gets the next after the highest of its basin and year.
-  std::map<std::pair<std::string, int>, int> highest;
+  CycloneNumbers own;
+  std::map<std::pair<std::string, int>, int>& highest = (numbers ? *numbers : own).highest;
   for (const BestTrack& t : tracks)
     if (t.cyclone_number > 0) {
       int& h = highest[{t.basin.empty() ? options.basin : t.basin, t.year}];
       h = std::max(h, t.cyclone_number);
     }
-  const bool one_storm = tracks.size() == 1;
+  const bool one_storm = tracks.size() == 1 && !numbers;
   for (const BestTrack& t : tracks) {
     const std::string who = "storm " + t.sid + (t.name.empty() ? "" : " (" + t.name + ")");
     auto fail = [&](const std::string& what) { throw InputError(shown, 0, who + ": " + what); };

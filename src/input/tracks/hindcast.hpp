@@ -4,6 +4,7 @@
 // study), each with the window of fixes its forecast needs, within the
 // model's limits (whole hours, at most 200 fixes, less than 1200 h). Every
 // fix left out is said, with why.
+#include <map>
 #include <string>
 #include <vector>
 
@@ -57,7 +58,14 @@ struct HindcastSet {
 // year. InputError names the file and the storm when a track cannot give a
 // forecast: an unknown basin, no usable winds, a start with too little
 // history or off the track.
+// The cyclone numbers given so far, by basin and year: handed from one call
+// to the next when a large set is taken a chunk of tracks at a time (a
+// track alone in its chunk is then left out with a note, not an error).
+struct CycloneNumbers {
+  std::map<std::pair<std::string, int>, int> highest;
+};
+
 HindcastSet hindcast_starts(const std::vector<BestTrack>& tracks, const HindcastOptions& options,
-                            const std::string& shown);
+                            const std::string& shown, CycloneNumbers* numbers = nullptr);
 
 }  // namespace tarvo

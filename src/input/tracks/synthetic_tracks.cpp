@@ -49,14 +49,20 @@ bool is_storm_line(std::string_view line) {
 }
 
 std::vector<BestTrack> read_storm_tracks(const std::string& path, const BestTrackSelection& selection) {
+  std::vector<BestTrack> out;
+  read_storm_tracks(path, selection, [&](BestTrack&& t) { out.push_back(std::move(t)); });
+  return out;
+}
+
+void read_storm_tracks(const std::string& path, const BestTrackSelection& selection,
+                       const std::function<void(BestTrack&&)>& take) {
   const std::string text = read_whole_file(path, path);
   const std::string index = file_index(path);
-  std::vector<BestTrack> out;
   BestTrack t;
   double year = -1, number = -1, step = -1;
   int genesis_month = 1;  // a cyclone's steps count from 00 UTC on day 1 of the month it began in
   auto finish = [&] {
-    if (!t.fixes.empty() && track_selected(t, selection)) out.push_back(std::move(t));
+    if (!t.fixes.empty() && track_selected(t, selection)) take(std::move(t));
     t = BestTrack();
   };
   int line_no = 0;
@@ -113,7 +119,6 @@ std::vector<BestTrack> read_storm_tracks(const std::string& path, const BestTrac
     t.fixes.push_back(f);
   }
   finish();
-  return out;
 }
 
 namespace {

@@ -17,6 +17,7 @@
 //   [,basin=COL or a basin code][,unit=kt|m/s|km/h|mph][,averaging=1|10]",
 //   times as YYYY-MM-DD HH:MM[:SS], YYYY-MM-DDTHH:MM[:SS][Z] or YYYYMMDDHH.
 // 10-minute winds are made 1-minute ones, as tarvo's model takes.
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -38,6 +39,9 @@ bool is_storm_line(std::string_view line);
 // InputError names the file and line: a line without 13 numbers, a time
 // step that does not follow the one before, a basin id that is not one.
 std::vector<BestTrack> read_storm_tracks(const std::string& path, const BestTrackSelection& selection);
+// The same, each cyclone handed to `take` as it is read.
+void read_storm_tracks(const std::string& path, const BestTrackSelection& selection,
+                       const std::function<void(BestTrack&&)>& take);
 
 // InputError names the file (and line, or storm): no --columns, a column
 // named that the header lacks, a value that is not one, times that go

@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 
+#include "input/cf.hpp"
 #include "input/input_error.hpp"
 
 namespace tarvo {
@@ -161,42 +163,86 @@ ClimadaTracksFile::ClimadaTracksFile(const std::string& path, std::size_t tracks
   file_.variable("category", NC_INT, {storm});
   provenance_group(file_, command, nullptr);
   file_.check(nc_enddef(file_.id()), "definitions");
+  small_chunk_caches(file_.id(), streaming_chunk_cache_bytes);
 }
 
 void ClimadaTracksFile::add(const StoredForecast& f) {
-  if (row_ >= tracks_) throw InputError(file_.path(), 0, "more tracks than the file was made for");
+  if (row_ + block_.size() >= tracks_) throw InputError(file_.path(), 0, "more tracks than the file was made for");
+  block_.push_back(f);
+  block_.back().ensemble = {};  // only the forecast itself is written
+  if (block_.size() == 256) flush();
+}
+
+void ClimadaTracksFile::flush() {
+  const std::size_t n = block_.size();
+  if (n == 0) return;
   const int ncid = file_.id();
-  const ForecastRows& rows = f.rows;
-  const std::size_t m = rows.time.size(), one[] = {row_}, count1[] = {1};
-  const int index = static_cast<int>(row_), flag = f.orig_event_flag, category = rows.category;
-  file_.check(nc_put_vara_int(ncid, file_.var("storm"), one, count1, &index), "storm");
+  const std::size_t start1[] = {row_}, count1[] = {n};
+  std::vector<int> ints(n);
+  auto put_ints = [&](const char* name, auto value_of) {
+    for (std::size_t i = 0; i < n; ++i) ints[i] = value_of(i);
+    file_.check(nc_put_vara_int(ncid, file_.var(name), start1, count1, ints.data()), name);
+  };
+  put_ints("storm", [&](std::size_t i) { return static_cast<int>(row_ + i); });
+  put_ints("orig_event_flag", [&](std::size_t i) { return block_[i].orig_event_flag; });
+  put_ints("category", [&](std::size_t i) { return block_[i].rows.category; });
+  std::vector<std::string> texts(n);
+  std::vector<const char*> pointers(n);
   for (const TrackText& t : track_texts) {
-    const std::string value = t.value(f);
-    const char* p = value.c_str();
-    file_.check(nc_put_vara_string(ncid, file_.var(t.name), one, count1, &p), t.name);
+    for (std::size_t i = 0; i < n; ++i) {
+      texts[i] = t.value(block_[i]);
+      pointers[i] = texts[i].c_str();
+    }
+    file_.check(nc_put_vara_string(ncid, file_.var(t.name), start1, count1, pointers.data()), t.name);
   }
-  file_.check(nc_put_vara_int(ncid, file_.var("orig_event_flag"), one, count1, &flag), "orig_event_flag");
-  const double id = climada_id_no(f);
-  if (climada_ids_) file_.check(nc_put_vara_double(ncid, file_.var("id_no"), one, count1, &id), "id_no");
-  else file_.check(nc_put_vara_longlong(ncid, file_.var("id_no"), one, count1, &f.id_no), "id_no");
-  file_.check(nc_put_vara_int(ncid, file_.var("category"), one, count1, &category), "category");
+  if (climada_ids_) {
+    std::vector<double> ids(n);
+    for (std::size_t i = 0; i < n; ++i) ids[i] = climada_id_no(block_[i]);
+    file_.check(nc_put_vara_double(ncid, file_.var("id_no"), start1, count1, ids.data()), "id_no");
+  } else {
+    std::vector<long long> ids(n);
+    for (std::size_t i = 0; i < n; ++i) ids[i] = block_[i].id_no;
+    file_.check(nc_put_vara_longlong(ncid, file_.var("id_no"), start1, count1, ids.data()), "id_no");
+  }
+  // The block's samples as long as its longest track, the rest the fill values.
+  std::size_t m = 0;
+  for (const StoredForecast& f : block_) m = std::max(m, f.rows.time.size());
   if (m > 0) {
     longest_ = std::max(longest_, m);
-    const std::size_t start[] = {row_, 0, 0}, count[] = {1, m, basin_chars};
-    file_.check(nc_put_vara_double(ncid, file_.var("time"), start, count, rows.time.data()), "time");
-    file_.check(nc_put_vara_double(ncid, file_.var("lat"), start, count, widened(rows.lat).data()), "lat");
-    file_.check(nc_put_vara_double(ncid, file_.var("lon"), start, count, climada_longitudes(rows.lon).data()), "lon");
-    for (const Series& s : climada_series)
-      file_.check(nc_put_vara_double(ncid, file_.var(s.name), start, count, widened(rows.*(s.values)).data()), s.name);
-    std::string codes;
-    for (std::size_t k = 0; k < m; ++k) codes += climada_basin(f.basin, static_cast<double>(rows.lon[k]));
-    codes.resize(m * basin_chars, '\0');
+    const std::size_t start[] = {row_, 0, 0}, count[] = {n, m, basin_chars};
+    std::vector<double> values(n * m);
+    auto put = [&](const char* name, auto series_of) {
+      std::fill(values.begin(), values.end(), std::numeric_limits<double>::quiet_NaN());
+      for (std::size_t i = 0; i < n; ++i) {
+        const std::vector<double> v = series_of(block_[i]);
+        std::copy(v.begin(), v.end(), values.begin() + static_cast<long>(i * m));
+      }
+      file_.check(nc_put_vara_double(ncid, file_.var(name), start, count, values.data()), name);
+    };
+    put("time", [](const StoredForecast& f) { return f.rows.time; });
+    put("lat", [](const StoredForecast& f) { return widened(f.rows.lat); });
+    put("lon", [](const StoredForecast& f) { return climada_longitudes(f.rows.lon); });
+    for (const Series& s : climada_series) put(s.name, [&s](const StoredForecast& f) { return widened(f.rows.*(s.values)); });
+    std::string codes(n * m * basin_chars, '\0');
+    for (std::size_t i = 0; i < n; ++i)
+      for (std::size_t k = 0; k < block_[i].rows.time.size(); ++k) {
+        const std::string c = climada_basin(block_[i].basin, static_cast<double>(block_[i].rows.lon[k]));
+        std::copy(c.begin(), c.begin() + static_cast<long>(std::min(c.size(), basin_chars)),
+                  codes.begin() + static_cast<long>((i * m + k) * basin_chars));
+      }
     file_.check(nc_put_vara_text(ncid, file_.var("basin"), start, count, codes.data()), "basin");
   }
-  ++row_;
+  row_ += n;
+  block_.clear();
+  rows_since_open_ += n;
+  if (rows_since_open_ >= 4096) {
+    file_.reopen(streaming_chunk_cache_bytes);
+    rows_since_open_ = 0;
+  }
 }
 
 void ClimadaTracksFile::finish() {
+  flush();
   if (row_ != tracks_) throw InputError(file_.path(), 0, "fewer tracks than the file was made for");
   file_.put_index("step", longest_);
   file_.finish();

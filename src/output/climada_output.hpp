@@ -46,9 +46,14 @@ class ClimadaTracksFile {
   void finish();                             // without it no file is written
 
  private:
+  // Tracks are written a block at a time, each variable in one write (HDF5
+  // takes a megabyte for every write of strings), and the file opened again
+  // now and then (its metadata cache let go of): memory flat in the tracks.
+  void flush();
   NetcdfFile file_;
-  std::size_t tracks_ = 0, row_ = 0, longest_ = 0;
+  std::size_t tracks_ = 0, row_ = 0, longest_ = 0, rows_since_open_ = 0;
   bool climada_ids_ = false;
+  std::vector<StoredForecast> block_;
 };
 
 }  // namespace tarvo

@@ -1,5 +1,6 @@
 #include "output/track_catalog.hpp"
 
+#include "input/cf.hpp"
 #include "input/input_error.hpp"
 
 #include <algorithm>
@@ -133,6 +134,12 @@ void TrackCatalogWriter::write_at(std::size_t row, const std::vector<CatalogStor
       if (block[i].vpot_source.size() == block[i].track.records.size())
         std::copy(block[i].vpot_source.begin(), block[i].vpot_source.end(), source.begin() + static_cast<long>(i * m));
     file_.check(nc_put_vara_schar(ncid, file_.var("vpot_source"), start, counts, source.data()), "vpot_source");
+  }
+  // HDF5 keeps the strings written in its metadata cache: let go of them now and then.
+  rows_since_open_ += count;
+  if (rows_since_open_ >= 4096) {
+    file_.reopen(streaming_chunk_cache_bytes);
+    rows_since_open_ = 0;
   }
 }
 

@@ -36,7 +36,7 @@ class TrackCatalogWriter {
 
  private:
   NetcdfFile file_;
-  std::size_t longest_ = 0;
+  std::size_t longest_ = 0, rows_since_open_ = 0;
   bool vpot_source_ = false, origin_ = false;
 };
 

@@ -6,6 +6,7 @@
 #include <cmath>
 #include <filesystem>
 #include <limits>
+#include <memory>
 #include <system_error>
 
 #include "input/cases/track.hpp"
@@ -180,8 +181,22 @@ BestTrack read_one_track(int ncid, const std::string& shown) {
   return make_track(items, time, time_axis(ncid, time_v, shown), lat, lon, wind, pressure, basin, shown);
 }
 
-void read_combined(int ncid, const std::string& path, const BestTrackSelection& selection,
+void read_combined(const std::string& path, const BestTrackSelection& selection,
                    const std::function<void(BestTrack&&)>& take) {
+  // Read a block of 4096 tracks at a time, without chunk caches: xarray
+  // writes a variable of CLIMADA's file as one chunk however many tracks it
+  // holds, which a cache would keep whole for every variable (122 MB for
+  // 10^5 tracks); a block decompresses it once. Opened afresh every block:
+  // HDF5 keeps the strings it has read in its metadata cache.
+  auto open = [&] {
+    auto f = std::make_unique<Open>(path);
+    int nvars = 0;
+    nc_inq_nvars(f->id, &nvars);
+    for (int v = 0; v < nvars; ++v) nc_set_var_chunk_cache(f->id, v, 0, 0, 0.0f);
+    return f;
+  };
+  auto file = open();
+  int ncid = file->id;
   std::size_t storms = 0, steps = 0;
   nc_inq_dimlen(ncid, dim_of(ncid, "storm"), &storms);
   nc_inq_dimlen(ncid, dim_of(ncid, "step"), &steps);
@@ -207,8 +222,13 @@ void read_combined(int ncid, const std::string& path, const BestTrackSelection& 
   if (var_of(ncid, "max_sustained_wind_unit") < 0)
     throw InputError(path, 0, "no variable max_sustained_wind_unit: CLIMADA's write_hdf5 writes the unit of each "
                               "track's winds (kn, m/s, km/h)");
-  constexpr std::size_t block = 256;
+  constexpr std::size_t block = 4096;
   for (std::size_t first = 0; first < storms; first += block) {
+    if (first > 0) {
+      file.reset();
+      file = open();
+      ncid = file->id;
+    }
     const std::size_t count = std::min(block, storms - first);
     const std::vector<std::string> sid = texts("sid", first, count), name = texts("name", first, count),
                                    wind_unit = texts("max_sustained_wind_unit", first, count),
@@ -276,9 +296,17 @@ void read_climada_tracks(const std::string& path, const BestTrackSelection& sele
     }
     return;
   }
+  Layout layout = Layout::none;
+  {
+    // Closed before the tracks are read: HDF5 shares a dataset opened twice,
+    // with the chunk cache of the first opening.
+    const Open file(path);
+    layout = layout_of(file.id);
+  }
+  if (layout == Layout::combined) return read_combined(path, selection, take);
   const Open file(path);
-  switch (layout_of(file.id)) {
-    case Layout::combined: return read_combined(file.id, path, selection, take);
+  switch (layout) {
+    case Layout::combined: break;
     case Layout::one_track: return keep(read_one_track(file.id, path));
     case Layout::groups:
       for (int k = 0;; ++k) {

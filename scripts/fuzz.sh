@@ -24,7 +24,7 @@ for target in free_format params track grid catalog hurdat2 bdeck grid_sources; 
   else
     result=FAILED
     status=1
-    grep -E "ERROR|runtime error|fuzz check failed" "$work/$target.log" | head -5
+    grep -E "ERROR|runtime error|fuzz check failed" "$work/$target.log" | head -5 || true
   fi
   execs=$(grep -o 'stat::number_of_executed_units: [0-9]*' "$work/$target.log" | grep -o '[0-9]*$' || echo 0)
   printf 'fuzz %-12s %-6s %10s executions in %s s\n' "$target" "$result" "$execs" "$seconds"

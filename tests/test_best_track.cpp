@@ -29,6 +29,19 @@ std::vector<BestTrack> read(const std::string& name, BestTrackFormat format, con
   return read_best_tracks(fixture(name), format, s);
 }
 
+TEST(BestTrackTimes, DatesAreTheYearsOneTo9999AndNothingBeyondIsConverted) {
+  EXPECT_TRUE(hours_are_a_date(hours(1, 1, 1, 0)));
+  EXPECT_FALSE(hours_are_a_date(hours(1, 1, 1, 0) - 1.0));
+  EXPECT_TRUE(hours_are_a_date(hours(9999, 12, 31, 23)));
+  EXPECT_FALSE(hours_are_a_date(hours(9999, 12, 31, 23) + 1.0));
+  EXPECT_FALSE(hours_are_a_date(INFINITY));
+  EXPECT_FALSE(hours_are_a_date(NAN));
+  EXPECT_FALSE(hours_are_a_date(1.0e300));
+  EXPECT_EQ(hour_text(hours(9999, 12, 31, 23)), "9999-12-31 23:00");
+  EXPECT_EQ(hour_text(hours(1, 1, 1, 0)), "0001-01-01 00:00");
+  EXPECT_NE(hour_text(1.0e300).find("not a date"), std::string::npos);
+}
+
 TEST(Hurdat2, StormsTheirFixesAndWhatEachLineSays) {
   const std::vector<BestTrack> t = read("hurdat2_good.txt", BestTrackFormat::hurdat2);
   ASSERT_EQ(t.size(), 2u);

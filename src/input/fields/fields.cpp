@@ -191,7 +191,11 @@ FieldSet::FieldSet(const std::vector<std::string>& paths, std::size_t cache_byte
             std::string why;
             if (!t.parse(units == "\x01" ? "" : units, nc_text_attribute(ncid, coord, "calendar"), why))
               fail(std::string("its time coordinate ") + dim + ": " + why);
-            for (double x : values) times.push_back(t.hours_since_1970(x));
+            for (double x : values) {
+              times.push_back(t.hours_since_1970(x));
+              if (!hours_are_a_date(times.back()))
+                fail(std::string("its time coordinate ") + dim + " has " + std::to_string(x) + ", not a date of the years 1 to 9999");
+            }
             seg.times = values.size();
             break;
           }

@@ -408,8 +408,10 @@ std::vector<int> months_of_times(int ncid, int varid, std::size_t n) {
   if (nc_read_unpacked(ncid, varid, &zero, &n, values) != NC_NOERR) return months;
   for (std::size_t k = 0; k < n; ++k) {
     if (!std::isfinite(values[k])) continue;
+    const double hours = axis.hours_since_1970(values[k]);
+    if (!hours_are_a_date(hours)) continue;  // no month: it stays unknown
     int y = 0, m = 0, d = 0, h = 0;
-    civil_from_hours(static_cast<long long>(std::floor(axis.hours_since_1970(values[k]))), y, m, d, h);
+    civil_from_hours(static_cast<long long>(std::floor(hours)), y, m, d, h);
     months[k] = m;
   }
   return months;

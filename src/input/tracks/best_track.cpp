@@ -336,6 +336,8 @@ std::vector<BestTrack> read_ibtracs(const std::string& path, const BestTrackSele
       if (!std::isfinite(time[at]) || !std::isfinite(lat[at]) || !std::isfinite(lon[at])) continue;
       BestFix fix;
       fix.hours = axis.hours_since_1970(time[at]);
+      if (!hours_are_a_date(fix.hours))
+        throw InputError(path, 0, "storm " + t.sid + ": its time " + std::to_string(time[at]) + " is not a date of the years 1 to 9999");
       fix.lat = static_cast<float>(lat[at]);
       fix.lon = static_cast<float>(lon[at]);
       fix.wind_kt = std::isfinite(wind[at]) ? static_cast<float>(wind[at]) : nan;
@@ -496,6 +498,8 @@ std::vector<BestTrack> read_cf(const std::string& path, const BestTrackSelection
       if (!std::isfinite(time[k]) || !std::isfinite(lat[k]) || !std::isfinite(lon[k])) continue;  // padding
       BestFix fix;
       fix.hours = axis.hours_since_1970(time[k]);
+      if (!hours_are_a_date(fix.hours))
+        throw InputError(path, 0, "trajectory " + t.sid + ": its time " + std::to_string(time[k]) + " is not a date of the years 1 to 9999");
       fix.lat = static_cast<float>(lat[k]);
       fix.lon = static_cast<float>(lon[k]);
       if (std::isfinite(wind[k])) fix.wind_kt = static_cast<float>(wind[k] * to_kt);

@@ -78,7 +78,12 @@ void civil_from_hours(long long hours, int& year, int& month, int& day, int& hou
   year = static_cast<int>(static_cast<long long>(yoe) + era * 400 + (month <= 2));
 }
 
+bool hours_are_a_date(double hours) {
+  return hours >= -17259888.0 && hours < 70389528.0;  // 0001-01-01 00:00 to 10000-01-01 00:00
+}
+
 std::string hour_text(double hours) {
+  if (!hours_are_a_date(hours)) return "(not a date: " + std::to_string(hours) + " hours since 1970)";
   int y = 0, m = 0, d = 0, h = 0;
   civil_from_hours(static_cast<long long>(std::floor(hours)), y, m, d, h);
   char buf[32];

@@ -108,5 +108,8 @@ void civil_from_hours(long long hours, int& year, int& month, int& day, int& hou
 long long hours_from_civil(int year, int month, int day, int hour);
 // A time in hours since 1970 (the hour it falls in) as "YYYY-MM-DD HH:00".
 std::string hour_text(double hours);
+// Whether hours since 1970 fall in the years 1 to 9999: a file's time beyond
+// them is a fault of the file, not a date.
+bool hours_are_a_date(double hours);
 
 }  // namespace tarvo

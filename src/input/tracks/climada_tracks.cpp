@@ -110,6 +110,7 @@ BestTrack make_track(const Items& items, const std::vector<double>& time, const 
     if (!std::isfinite(time[k]) || !std::isfinite(lat[k]) || !std::isfinite(lon[k])) continue;  // padding
     BestFix f;
     f.hours = axis.hours_since_1970(time[k]);
+    if (!hours_are_a_date(f.hours)) fail("its time " + std::to_string(time[k]) + " is not a date of the years 1 to 9999");
     if (std::fabs(f.hours - std::round(f.hours)) < 3e-7) f.hours = std::round(f.hours);
     f.lat = static_cast<float>(lat[k]);
     f.lon = static_cast<float>(lon[k]);

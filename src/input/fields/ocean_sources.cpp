@@ -419,6 +419,27 @@ std::vector<int> months_of_times(int ncid, int varid, std::size_t n) {
 
 // ---------------------------------------------------------------- files
 
+namespace {
+
+// One month of a monthly variable (the slot's file and time), unpacked, with
+// its missing values NaN.
+void read_month_of(const GridLayout& layout, const MonthSlot& s, const std::string& path, int ncid, int month,
+                   std::vector<double>& raw) {
+  std::vector<std::size_t> start(static_cast<std::size_t>(layout.ndims), 0), count = layout.length;
+  if (layout.time_pos >= 0) {
+    start[static_cast<std::size_t>(layout.time_pos)] = s.time;
+    count[static_cast<std::size_t>(layout.time_pos)] = 1;
+  }
+  int varid = -1;
+  nc_inq_varid(ncid, layout.name.c_str(), &varid);
+  if (const int status = nc_read_unpacked(ncid, varid, start.data(), count.data(), raw); status != NC_NOERR)
+    throw InputError(path, 0, "variable " + layout.name + ": cannot read month " + std::to_string(month) + ": " +
+                                  nc_strerror(status) + " (a truncated or damaged file?)");
+  mark_invalid(ncid, varid, raw);
+}
+
+}  // namespace
+
 NetcdfSource::NetcdfSource(const std::string& path) : path_(path) {
   bound_hdf5_free_lists();
   ncid_ = open_file(path);
@@ -599,19 +620,7 @@ TemperatureSource::~TemperatureSource() {
 
 void TemperatureSource::read_month(int month, std::vector<float>& out) {
   const MonthSlot& s = slots_[static_cast<std::size_t>(month - 1)];
-  const std::string& path = paths_[static_cast<std::size_t>(s.file)];
-  const int ncid = ncids_[static_cast<std::size_t>(s.file)];
-  std::vector<std::size_t> start(static_cast<std::size_t>(layout_.ndims), 0), count = layout_.length;
-  if (layout_.time_pos >= 0) {
-    start[static_cast<std::size_t>(layout_.time_pos)] = s.time;
-    count[static_cast<std::size_t>(layout_.time_pos)] = 1;
-  }
-  int varid = -1;
-  nc_inq_varid(ncid, layout_.name.c_str(), &varid);
-  if (const int status = nc_read_unpacked(ncid, varid, start.data(), count.data(), raw_); status != NC_NOERR)
-    throw InputError(path, 0, "variable " + layout_.name + ": cannot read month " + std::to_string(month) + ": " +
-                                  nc_strerror(status) + " (a truncated or damaged file?)");
-  mark_invalid(ncid, varid, raw_);
+  read_month_of(layout_, s, paths_[static_cast<std::size_t>(s.file)], ncids_[static_cast<std::size_t>(s.file)], month, raw_);
   const Reorder r(layout_);
   out.resize(r.ndepth * r.nlat * r.nlon);
   for (std::size_t k = 0; k < r.ndepth; ++k) {
@@ -686,19 +695,7 @@ MldSource::~MldSource() {
 
 void MldSource::read_month(int month, std::vector<float>& out) {
   const MonthSlot& s = slots_[static_cast<std::size_t>(month - 1)];
-  const std::string& path = paths_[static_cast<std::size_t>(s.file)];
-  const int ncid = ncids_[static_cast<std::size_t>(s.file)];
-  std::vector<std::size_t> start(static_cast<std::size_t>(layout_.ndims), 0), count = layout_.length;
-  if (layout_.time_pos >= 0) {
-    start[static_cast<std::size_t>(layout_.time_pos)] = s.time;
-    count[static_cast<std::size_t>(layout_.time_pos)] = 1;
-  }
-  int varid = -1;
-  nc_inq_varid(ncid, layout_.name.c_str(), &varid);
-  if (const int status = nc_read_unpacked(ncid, varid, start.data(), count.data(), raw_); status != NC_NOERR)
-    throw InputError(path, 0, "variable " + layout_.name + ": cannot read month " + std::to_string(month) + ": " +
-                                  nc_strerror(status) + " (a truncated or damaged file?)");
-  mark_invalid(ncid, varid, raw_);
+  read_month_of(layout_, s, paths_[static_cast<std::size_t>(s.file)], ncids_[static_cast<std::size_t>(s.file)], month, raw_);
   const Reorder r(layout_);
   out.resize(r.nlat * r.nlon);
   // The mask is (lat, lon) in the variable's own latitude order: 0 is land.

@@ -6,6 +6,8 @@
 #include <cstdlib>
 #include <limits>
 
+#include "ensemble/splitmix64.hpp"
+
 namespace tarvo {
 
 namespace {
@@ -18,19 +20,12 @@ constexpr float nanf_ = std::numeric_limits<float>::quiet_NaN();
 constexpr double cone_lead_h[] = {0, 12, 24, 36, 48, 60, 72, 96, 120};
 constexpr double cone_radius_nmi[] = {0, 26, 39, 53, 67, 81, 99, 145, 205};
 
-// A small deterministic generator (splitmix64).
-struct Random {
-  std::uint64_t state;
-  std::uint64_t next() {
-    std::uint64_t z = (state += 0x9E3779B97F4A7C15ull);
-    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
-    z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
-    return z ^ (z >> 31);
-  }
-  double uniform() { return (static_cast<double>(next() >> 11) + 0.5) * 0x1.0p-53; }  // in (0, 1)
-  // A standard normal deviate (Box and Muller).
-  double normal() { return std::sqrt(-2.0 * std::log(uniform())) * std::cos(2.0 * pi * uniform()); }
-};
+// A standard normal deviate (Box and Muller), its two uniforms in this order.
+double normal(SplitMix64& r) {
+  const double u1 = r.open_uniform();
+  const double u2 = r.open_uniform();
+  return std::sqrt(-2.0 * std::log(u1)) * std::cos(2.0 * pi * u2);
+}
 
 std::uint64_t fnv1a(const std::string& s) {
   std::uint64_t h = 0xcbf29ce484222325ull;
@@ -90,10 +85,10 @@ void member_inputs(const CatalogStorm& storm, int member, const EnsembleOptions&
   track = storm.track;
   params = storm.params;
   if (member <= 0) return;
-  Random r{o.seed ^ fnv1a(storm.sid) ^ (0x5bd1e995ull * static_cast<std::uint64_t>(member))};
+  SplitMix64 r{o.seed ^ fnv1a(storm.sid) ^ (0x5bd1e995ull * static_cast<std::uint64_t>(member))};
   for (int k = 0; k < 4; ++k) r.next();
-  const double z_vpot = r.normal(), z_shear = r.normal(), z_t600 = r.normal(), z_rh = r.normal();
-  const double z_x = r.normal(), z_y = r.normal(), z_gain = r.normal();
+  const double z_vpot = normal(r), z_shear = normal(r), z_t600 = normal(r), z_rh = normal(r);
+  const double z_x = normal(r), z_y = normal(r), z_gain = normal(r);
   const EnsembleSpreads& s = o.spreads;
   // The start: the last record at or before 0 h; leads count from it.
   int start = track.records.empty() ? 0 : track.records[0].hour;

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <limits>
 
+#include "ensemble/splitmix64.hpp"
 #include "output/catalog_output.hpp"
 
 namespace tarvo {
@@ -12,18 +13,6 @@ namespace tarvo {
 namespace {
 
 constexpr double nan = std::numeric_limits<double>::quiet_NaN();
-
-// A small deterministic generator (splitmix64): the same resamples on any machine.
-struct Random {
-  std::uint64_t state;
-  std::uint64_t next() {
-    std::uint64_t z = (state += 0x9E3779B97F4A7C15ull);
-    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
-    z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
-    return z ^ (z >> 31);
-  }
-  std::size_t below(std::size_t n) { return static_cast<std::size_t>(next() % n); }
-};
 
 // A storm's lifetime maximum intensity from its start on (NaN: no sample).
 double lifetime_maximum(const StormSeries& s) {
@@ -92,7 +81,7 @@ Paired paired(const std::vector<double>& a, const std::vector<double>& b, Stat s
     p.change_low = p.change_high = p.change;
     return p;
   }
-  Random r{o.seed ^ (salt * 0x5bd1e995ull)};
+  SplitMix64 r{o.seed ^ (salt * 0x5bd1e995ull)};
   std::vector<double> ra(n), rb(n), sa, sb, sc;
   for (int k = 0; k < o.resamples; ++k) {
     for (std::size_t i = 0; i < n; ++i) {

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds the libFuzzer targets with clang (build-fuzz/) and runs each for a
-# bounded time from the seed corpus (fuzz/corpus/TARGET and tests/fixtures).
+# bounded time, as many at once as there are cores, from the seed corpus
+# (fuzz/corpus/TARGET and tests/fixtures).
 # Any crash, sanitizer report or failed check fails the script; the input that
 # caused it is left in fuzz-artifacts/.
 #   scripts/fuzz.sh [SECONDS_PER_TARGET]      (default 30)
@@ -16,13 +17,26 @@ trap 'rm -rf "$work"' EXIT
 status=0
 # Leaks inside libhdf5 and libnetcdf (the catalog target) are theirs, not ours.
 export LSAN_OPTIONS=suppressions=$PWD/fuzz/lsan.supp
-for target in free_format params track grid catalog hurdat2 bdeck grid_sources; do
+targets=(free_format params track grid catalog hurdat2 bdeck grid_sources)
+# One target a core at a time; their summaries in the order of the list.
+fuzz_one() {
+  local target=$1
   mkdir -p "$work/$target"
   if build-fuzz/fuzz_$target -max_total_time="$seconds" -print_final_stats=1 -artifact_prefix=fuzz-artifacts/ \
       "$work/$target" "fuzz/corpus/$target" tests/fixtures > "$work/$target.log" 2>&1; then
-    result=ok
+    echo ok > "$work/$target.result"
   else
-    result=FAILED
+    echo FAILED > "$work/$target.result"
+  fi
+}
+cores=$(nproc)
+for ((k = 0; k < ${#targets[@]}; k += cores)); do
+  for target in "${targets[@]:k:cores}"; do fuzz_one "$target" & done
+  wait
+done
+for target in "${targets[@]}"; do
+  result=$(cat "$work/$target.result")
+  if [ "$result" != ok ]; then
     status=1
     grep -E "ERROR|runtime error|fuzz check failed" "$work/$target.log" | head -5 || true
   fi

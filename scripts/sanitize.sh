@@ -8,7 +8,9 @@ cd "$(dirname "$0")/.."
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 cmake --preset asan > /dev/null
-cmake --build --preset asan -j "$(nproc)"
+# What the tests and the runs below use (not the other programs).
+cmake --build --preset asan -j "$(nproc)" --target tarvo_tests tarvo_exp_check tarvo tarvo-synth tarvo-batch \
+    tarvo-catalog tarvo-grids tarvo-trace
 ctest --preset asan -j "$(nproc)"
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT

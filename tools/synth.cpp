@@ -26,20 +26,17 @@
 #include <vector>
 
 #include "api/catalog.hpp"
+#include "ensemble/splitmix64.hpp"
 
 namespace {
 
 constexpr double pi = 3.14159265358979323846;
 
-// A small deterministic generator (splitmix64), the same on every platform.
+// The library's deterministic generator, the same on every platform; its
+// uniforms in [lo, hi) as the made-up world has always drawn them.
 struct Random {
-  std::uint64_t state;
-  std::uint64_t next() {
-    std::uint64_t z = (state += 0x9E3779B97F4A7C15ull);
-    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
-    z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
-    return z ^ (z >> 31);
-  }
+  tarvo::SplitMix64 generator;
+  std::uint64_t next() { return generator.next(); }
   double uniform(double lo, double hi) { return lo + (hi - lo) * (next() >> 11) * 0x1.0p-53; }
 };
 
